@@ -1,0 +1,66 @@
+#pragma once
+// An event of a framework object: a name, a signature text and at most one
+// installed handler. Raising an event whose handler throws hands the
+// exception to the unhandled-exception routine and lets the event loop go on;
+// the event then yields its default result (False, 0, nil).
+
+#include <exception>
+#include <memory>
+
+#include "framework/Delegate.h"
+
+namespace fw {
+
+// Reports an exception that escaped a handler (one line on standard error)
+// and returns; the run goes on.
+void RuntimeUnhandledException(const std::exception& e, const String& where);
+
+class EventBase {
+ public:
+  EventBase(Object* owner, String name, String signature);
+  virtual ~EventBase();
+  EventBase(const EventBase&) = delete;
+  EventBase& operator=(const EventBase&) = delete;
+
+  const String& Name() const { return name_; }
+  const String& SignatureText() const { return signature_; }
+  bool HasHandler() const { return handler_ != nullptr; }
+
+  // Installs a handler whose signature text must equal the event's; a
+  // mismatch raises RuntimeException naming the event and both signatures.
+  void InstallAny(std::shared_ptr<DelegateBase> handler);
+
+ protected:
+  std::shared_ptr<DelegateBase> handler_;
+
+ private:
+  Object* owner_;
+  String name_;
+  String signature_;
+};
+
+template <class Sig>
+class Event;
+
+template <class R, class... A>
+class Event<R(A...)> : public EventBase {
+ public:
+  Event(Object* owner, String name) : EventBase(owner, std::move(name), Signature<R(A...)>::Text()) {}
+
+  void Install(std::shared_ptr<Delegate<R(A...)>> d) { InstallAny(std::move(d)); }
+
+  R Raise(A... args) {
+    auto h = std::static_pointer_cast<Delegate<R(A...)>>(handler_);  // keep alive while it runs
+    if (!h) return R();
+    try {
+      return h->Invoke(std::forward<A>(args)...);
+    } catch (const std::exception& e) {
+      RuntimeUnhandledException(e, h->OperationName());
+    } catch (...) {
+      RuntimeUnhandledException(std::runtime_error("unknown exception"), h->OperationName());
+    }
+    return R();
+  }
+};
+
+}  // namespace fw

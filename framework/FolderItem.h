@@ -1,0 +1,47 @@
+#pragma once
+#include "framework/Object.h"
+
+namespace fw {
+
+class TextInputStream;
+class TextOutputStream;
+
+// A file or folder, whether or not it exists.
+class FolderItem : public Object {
+ public:
+  FolderItem();  // for the runtime; use FromPath
+  static Ref<FolderItem> FromPath(const String& path);
+
+  String Name() const;
+  String NativePath() const;
+  Ref<FolderItem> Parent() const;
+  // The item of that name inside this folder, whether or not it exists.
+  Ref<FolderItem> Child(const String& name) const;
+  bool Exists() const;
+  bool Directory() const;
+  void CreateAsFolder();  // failure shows as Exists() staying false
+  void Delete();
+  // Items of a folder, numbered from 1 in byte order of their names. The
+  // listing is cached and dropped when the folder changes, so asking Count
+  // and Item on every pass of a loop costs no rescan. Item out of range is nil.
+  Int32 Count() const;
+  Ref<FolderItem> Item(Int32 index) const;
+  // "TEXT" for a file made by CreateTextFile or a regular file named *.txt;
+  // "fold" for a folder; "" for anything else.
+  String MacType() const;
+  Ref<TextInputStream> OpenAsTextFile() const;  // nil when it cannot be opened
+  Ref<TextOutputStream> CreateTextFile() const; // nil when it cannot be made; replaces on Close
+
+ private:
+  String path_;
+};
+
+// Volume 0 is the startup volume: "/", or TALLYPOINT_STARTUP_VOLUME when set.
+Ref<FolderItem> Volume(Int32 index);
+
+struct SpecialFolder {
+  // $XDG_CONFIG_HOME, or ~/.config where that is unset.
+  static Ref<FolderItem> Preferences();
+};
+
+}  // namespace fw

@@ -1,0 +1,21 @@
+#pragma once
+#include "framework/Object.h"
+
+namespace fw {
+
+class TextInputStream : public Object {
+ public:
+  class Backing;
+  explicit TextInputStream(std::unique_ptr<Backing> b);
+  ~TextInputStream() override;
+  // One line without its end; a line ends at CR, LF or CR LF.
+  String ReadLine();
+  String ReadAll();
+  bool EOF() const;
+  void Close();
+
+ private:
+  std::unique_ptr<Backing> b_;
+};
+
+}  // namespace fw
