@@ -11,7 +11,7 @@ class TextInputStream : public Object {
   // One line without its end; a line ends at CR, LF or CR LF.
   String ReadLine();
   String ReadAll();
-  bool EOF() const;
+  bool EndOfFile() const;  // "EOF" is a C macro
   void Close();
 
  private:

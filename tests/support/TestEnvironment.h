@@ -5,9 +5,6 @@
 
 namespace tptest {
 
-// Registers the program's classes, in the program's order.
-void RegisterProgramClassesForTests();
-
 // A fresh temporary folder, removed with the object.
 class TempDir {
  public:

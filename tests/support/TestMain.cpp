@@ -5,13 +5,11 @@
 #include <cstdlib>
 
 #include "framework/Runtime.h"
-#include "support/TestEnvironment.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   fw::RuntimeInit(argc, argv);
   fw::RegisterFrameworkClasses();
-  tptest::RegisterProgramClassesForTests();
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,11 @@
+#pragma once
+#include "framework/TCPSocket.h"
+
+// One TCP connection on which call records arrive.
+class IPSocket : public fw::TCPSocket {
+ public:
+  static fw::ClassRecord Record();
+  void Event_DataAvailable();
+  void Event_Error();
+  void Event_Connected();
+};

@@ -1,0 +1,12 @@
+#include "framework/Runtime.h"
+#include "framework/qt/Registration.h"
+
+namespace fw {
+
+void RegisterFrameworkClasses() {
+  detail::RegisterCoreClasses();
+  detail::RegisterNetworkClasses();
+  detail::RegisterGuiClasses();
+}
+
+}  // namespace fw

@@ -1,0 +1,7 @@
+#include "framework/qt/Registration.h"
+
+namespace fw::detail {
+
+void RegisterGuiClasses() {}
+
+}  // namespace fw::detail
