@@ -1,10 +1,12 @@
-// Placeholder entry point until the program's start-up exists: runs the event loop.
+// Entry point: runtime, class registration, the run, finalisation, exit.
+#include "capture/Startup.h"
 #include "framework/Application.h"
 
 int main(int argc, char** argv) {
   fw::RuntimeInit(argc, argv);
   fw::RegisterFrameworkClasses();
-  fw::_RuntimeRun();
+  startup::RegisterProgramClasses();
+  startup::_Main();
   fw::RuntimeModuleFinalization();
   return fw::RuntimeExit();
 }

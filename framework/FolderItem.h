@@ -3,6 +3,10 @@
 
 namespace fw {
 
+namespace detail {
+struct FolderListing;
+}
+
 class TextInputStream;
 class TextOutputStream;
 
@@ -34,6 +38,11 @@ class FolderItem : public Object {
 
  private:
   String path_;
+  // Set by Item: the folder's cached listing and this item's place in it, so
+  // that MacType and OpenAsTextFile in a listing loop cost no lookup.
+  std::shared_ptr<detail::FolderListing> listing_;
+  std::uint64_t listingGeneration_ = 0;
+  std::size_t listingIndex_ = 0;
 };
 
 // Volume 0 is the startup volume: "/", or TALLYPOINT_STARTUP_VOLUME when set.

@@ -21,6 +21,8 @@ class ServerSocket : public Object {
   void Listen();  // failure raises Error with a TCPSocket code
   void StopListening();
   bool IsListening() const;
+  // The port actually listened on (a Port of 0 takes any free one); 0 when not listening.
+  Int32 BoundPort() const;
   std::vector<Ref<TCPSocket>> ActiveConnections() const;
 
   Event<Ref<TCPSocket>()> AddSocket{this, "AddSocket"};

@@ -2,6 +2,7 @@
 // The main window.
 #include "framework/DisclosureTriangle.h"
 #include "framework/Listbox.h"
+#include "framework/MenuItem.h"
 #include "framework/ProgressWheel.h"
 #include "framework/ServerSocket.h"
 #include "framework/StaticText.h"
@@ -19,6 +20,19 @@ class Window1 : public fw::Window {
   bool callStatus_MouseDown(fw::Int32 x, fw::Int32 y);
   void ipServer_Error(fw::Int32 code);
   fw::Ref<fw::TCPSocket> ipServer_AddSocket();
+  // The menu bar's items by name; nothing in the program calls them.
+  fw::Ref<fw::MenuItem> EditMenu();
+  fw::Ref<fw::MenuItem> EditSelectAll();
+  fw::Ref<fw::MenuItem> UntitledMenu0();
+  fw::Ref<fw::MenuItem> EditClear();
+  fw::Ref<fw::MenuItem> EditPaste();
+  fw::Ref<fw::MenuItem> EditCopy();
+  fw::Ref<fw::MenuItem> EditCut();
+  fw::Ref<fw::MenuItem> UntitledMenu1();
+  fw::Ref<fw::MenuItem> EditUndo();
+  fw::Ref<fw::MenuItem> FileMenu();
+  fw::Ref<fw::QuitMenuItem> FileQuit();
+  fw::Ref<fw::AppleMenuItem> Prefs();
   void Event_Open();
   void updateFileList();
 };

@@ -1,0 +1,75 @@
+#include "capture/CallFile.h"
+
+#include "capture/App.h"
+#include "capture/secondTimer.h"
+#include "framework/FolderItem.h"
+#include "framework/Strings.h"
+#include "framework/TextOutputStream.h"
+
+namespace capture {
+
+fw::String CallFileStamp(const fw::Date& d) {
+  return fw::Str(d.Year()) + fw::Format(d.Month(), "00") + fw::Format(d.Day(), "00") + fw::Format(d.Hour(), "00") +
+         fw::Format(d.Minute(), "00") + fw::Format(d.Second(), "00");
+}
+
+fw::String WriteCallFile(secondTimer& writer, const fw::String& s) {
+  fw::Ref<fw::Date> now = fw::New<fw::Date>();
+  fw::String stamp = CallFileStamp(*now);
+  // The counter moves before the file is made, also when making it fails.
+  if (fw::StrEqual(stamp, writer.lastFileName)) {
+    writer.suffix = writer.suffix + 1;
+  } else {
+    writer.lastFileName = stamp;
+    writer.suffix = 0;
+  }
+  fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
+  fw::Ref<fw::FolderItem> item = App()->pref_path->Child(name);
+  // A stamp repeats after a restart within the same second or when the clock
+  // is set back; the older call file is a billing record and must stay.
+  while (item->Exists()) {
+    writer.suffix = writer.suffix + 1;
+    name = stamp + fw::Str(writer.suffix) + ".txt";
+    item = App()->pref_path->Child(name);
+  }
+  fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
+  stream->Write(s);
+  stream->Close();
+  return name;
+}
+
+std::vector<fw::String> SplitRecords(const fw::String& buffer) {
+  // One pass over the buffer: a backlog can hold thousands of records.
+  std::vector<fw::String> records;
+  std::size_t start = 0;
+  for (std::size_t cr = buffer.find('\r'); cr != fw::String::npos; cr = buffer.find('\r', start)) {
+    if (cr > start) records.push_back(buffer.substr(start, cr - start));
+    start = cr + 1;
+  }
+  if (start < buffer.size()) records.push_back(buffer.substr(start));
+  return records;
+}
+
+int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where) {
+  const bool endsWithLineEnd = !buffer.empty() && buffer.back() == '\r';
+  std::vector<fw::String> records = SplitRecords(buffer);
+  fw::String kept;
+  int written = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    try {
+      WriteCallFile(writer, records[i]);
+      ++written;
+    } catch (const std::exception& e) {
+      // The run is ending: report the record itself, so that it can still be
+      // recovered from the report, and go on with the others.
+      fw::RuntimeUnhandledException(
+          fw::IOException(std::string("call record not written (") + e.what() + "): " + records[i]), where);
+      kept += records[i];
+      if (i + 1 < records.size() || endsWithLineEnd) kept += fw::Chr(13);
+    }
+  }
+  buffer = kept;
+  return written;
+}
+
+}  // namespace capture

@@ -1,0 +1,30 @@
+#pragma once
+// Call files: one plain-text file per record in the "Calls" folder.
+#include <vector>
+
+#include "framework/Date.h"
+
+class secondTimer;
+
+namespace capture {
+
+// The date-and-time part of a call file's name: the year in plain decimal,
+// then month, day, hour, minute and second as two digits each.
+fw::String CallFileStamp(const fw::Date& d);
+
+// Writes s as a new call file under the writer's stamp and counter, without
+// a line end, and returns its name. A name already taken is never replaced:
+// the counter rises until the name is free. Raises when the file cannot be
+// made or committed.
+fw::String WriteCallFile(secondTimer& writer, const fw::String& s);
+
+// The records that the ticks would take from buffer, in order: the text
+// before each CR, empty ones dropped, and the text after the last CR.
+std::vector<fw::String> SplitRecords(const fw::String& buffer);
+
+// Writes every record in buffer as its own call file, at once, for the end of
+// a run. A record that cannot be written is reported, kept in the buffer, and
+// does not stop the others. Returns how many were written.
+int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where);
+
+}  // namespace capture

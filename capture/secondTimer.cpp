@@ -1,0 +1,43 @@
+#include "capture/secondTimer.h"
+
+#include "capture/App.h"
+#include "capture/CallFile.h"
+#include "capture/MainWindowControls.h"
+#include "framework/Strings.h"
+
+fw::ClassRecord secondTimer::Record() {
+  return fw::ClassBuilder<secondTimer, fw::Timer>("secondTimer", "Timer")
+      .Operations({"Event_Action", "writeFile"})
+      .Hook("Action", &secondTimer::Event_Action, "Event_Action");
+}
+
+// One record per tick. No handler here: a call file that cannot be written
+// leaves the tick with the record still in the buffer and the timer re-armed,
+// so the next tick tries again.
+void secondTimer::Event_Action() {
+  capture::BufferView()->Text(App()->buffer);
+  if (App()->buffer == "") {
+    capture::PortStatus()->Text("Idle");
+    return;
+  }
+  capture::PortStatus()->Text("Processing data (" + fw::Str(fw::Len(App()->buffer)) + ")");
+  Mode(1);
+  fw::Int32 pos = fw::InStr(App()->buffer, fw::Chr(13));
+  if (pos > 0) {
+    if (pos > 1) writeFile(fw::Left(App()->buffer, pos - 1));
+    App()->buffer = fw::Mid(App()->buffer, pos + 1);
+    App()->resetTimeout();
+  } else {
+    fw::Ref<fw::Date> now = fw::New<fw::Date>();
+    // Strictly later: a tick that falls on the deadline itself waits.
+    if (now->Compare(*App()->timeout) > 0) {
+      writeFile(App()->buffer);
+      App()->buffer = "";
+    }
+  }
+}
+
+void secondTimer::writeFile(const fw::String& s) {
+  capture::WriteCallFile(*this, s);
+  Window1()->updateFileList();
+}

@@ -1,0 +1,214 @@
+#include "framework/Listbox.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <QMetaObject>
+#include <QStyledItemDelegate>
+
+#include "framework/qt/GuiBacking.h"
+
+namespace fw {
+namespace {
+
+struct ListState : ControlKind {
+  std::vector<String> rows;
+  Int32 listIndex = -1;
+  bool resetPending = false;
+  String font = "System";
+  Int32 size = 0;
+  bool bold = false, italic = false, underline = false;
+  Int32 defaultRowHeight = -1;
+};
+
+ListState& State(const RectControl& c) { return static_cast<ListState&>(*c.backing().kind); }
+
+// Serves the rows to the view. The view learns of changes only through one
+// reset per rebuild, done when control returns to the event loop; until
+// then rowCount keeps what the view last saw and data() stays in bounds.
+class RowModel : public QAbstractListModel {
+ public:
+  RowModel(ListState* s, QObject* parent) : QAbstractListModel(parent), s_(s) {}
+  int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : committed_; }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const auto row = static_cast<std::size_t>(index.row());
+    if (row >= s_->rows.size()) return QString();
+    bool truncated = false;
+    // A row is a call record; show a line's worth of it, never megabytes.
+    QString text = gui::SafeText(s_->rows[row], 1024, &truncated);
+    if (truncated) text += QChar(0x2026);
+    return text;
+  }
+  void Commit() {
+    beginResetModel();
+    committed_ = static_cast<int>(std::min<std::size_t>(s_->rows.size(), INT32_MAX));
+    endResetModel();
+  }
+
+ private:
+  ListState* s_;
+  int committed_ = 0;
+};
+
+// The program paints each cell's background before the text is drawn.
+class CellDelegate : public QStyledItemDelegate {
+ public:
+  CellDelegate(Listbox* owner, ListState* s, QObject* parent) : QStyledItemDelegate(parent), owner_(owner), s_(s) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    if (owner_->CellBackgroundPaint.HasHandler()) {
+      static Graphics::Backing context;  // outlives any Graphics a handler keeps
+      const Graphics::Backing saved = context;
+      context.painter = painter;
+      context.size = option.rect.size();
+      context.fore = Qt::black;
+      painter->save();
+      painter->translate(option.rect.topLeft());
+      painter->setClipRect(QRect(QPoint(0, 0), option.rect.size()), Qt::IntersectClip);
+      auto g = std::make_shared<Graphics>(&context);
+      if (const ClassRecord* rec = FindClass(std::type_index(typeid(Graphics)))) AttachRecord(*g, rec);
+      owner_->CellBackgroundPaint.Raise(Ref<Graphics>(g), index.row(), index.column());
+      painter->restore();
+      context = saved;
+    }
+    QStyledItemDelegate::paint(painter, option, index);
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize s = QStyledItemDelegate::sizeHint(option, index);
+    if (s_->defaultRowHeight > 0) s.setHeight(s_->defaultRowHeight);
+    return s;
+  }
+
+ private:
+  Listbox* owner_;
+  ListState* s_;
+};
+
+QListView* View(const RectControl& c) { return static_cast<QListView*>(c.backing().widget.data()); }
+RowModel* Model(const RectControl& c) {
+  QListView* v = View(c);
+  return v ? static_cast<RowModel*>(v->model()) : nullptr;
+}
+
+void ApplySelection(const Listbox& l) {
+  QListView* v = View(l);
+  if (!v || State(l).resetPending) return;
+  const QSignalBlocker block(v->selectionModel());
+  const Int32 row = State(l).listIndex;
+  if (row < 0) {
+    v->selectionModel()->clear();
+  } else {
+    const QModelIndex idx = v->model()->index(row, 0);
+    v->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
+  }
+  v->viewport()->update();
+}
+
+void ScheduleReset(Listbox& l) {
+  ListState& s = State(l);
+  QListView* v = View(l);
+  if (s.resetPending || !v) return;
+  s.resetPending = true;
+  QMetaObject::invokeMethod(
+      v,
+      [&l] {
+        State(l).resetPending = false;
+        if (RowModel* m = Model(l)) m->Commit();
+        ApplySelection(l);
+      },
+      Qt::QueuedConnection);
+}
+
+void ApplyFont(const Listbox& l) {
+  const ListState& s = State(l);
+  if (QListView* v = View(l)) v->setFont(gui::ControlFont(s.font, s.size, s.bold, s.italic, s.underline));
+}
+
+}  // namespace
+
+Listbox::Listbox() {
+  backing().kind = std::make_unique<ListState>();
+  backing().takesFocus = [this] { return TabStop(); };
+}
+
+void Listbox::CreateWidget() {
+  ListState& s = State(*this);
+  auto* v = new QListView;
+  v->setUniformItemSizes(true);
+  v->setSelectionMode(QAbstractItemView::SingleSelection);
+  v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  v->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  v->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  v->setTextElideMode(Qt::ElideRight);
+  v->setModel(new RowModel(&s, v));
+  v->setItemDelegate(new CellDelegate(this, &s, v));
+  QObject::connect(v->selectionModel(), &QItemSelectionModel::selectionChanged, v, [this, v] {
+    const QModelIndexList rows = v->selectionModel()->selectedRows();
+    State(*this).listIndex = rows.isEmpty() ? -1 : rows.first().row();
+  });
+  backing().Adopt(v);
+  ApplyFont(*this);
+  if (!s.rows.empty()) ScheduleReset(*this);
+}
+
+void Listbox::AddRow(const String& text) {
+  State(*this).rows.push_back(text);
+  ScheduleReset(*this);
+}
+
+void Listbox::DeleteAllRows() {
+  ListState& s = State(*this);
+  s.rows.clear();
+  s.rows.shrink_to_fit();
+  s.listIndex = -1;
+  ScheduleReset(*this);
+}
+
+Int32 Listbox::ListCount() const { return static_cast<Int32>(State(*this).rows.size()); }
+
+String Listbox::List(Int32 row) const {
+  const auto& rows = State(*this).rows;
+  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
+  return rows[static_cast<std::size_t>(row)];
+}
+
+Int32 Listbox::ListIndex() const { return State(*this).listIndex; }
+void Listbox::ListIndex(Int32 row) {
+  ListState& s = State(*this);
+  s.listIndex = row >= 0 && static_cast<std::size_t>(row) < s.rows.size() ? row : -1;
+  ApplySelection(*this);
+}
+
+String Listbox::TextFont() const { return State(*this).font; }
+void Listbox::TextFont(const String& f) {
+  State(*this).font = f;
+  ApplyFont(*this);
+}
+Int32 Listbox::TextSize() const { return State(*this).size; }
+void Listbox::TextSize(Int32 s) {
+  State(*this).size = s;
+  ApplyFont(*this);
+}
+
+namespace gui {
+
+void ListStyle(Listbox& l, const String& prop, const PropValue& v) {
+  ListState& s = State(l);
+  QListView* view = View(l);
+  auto flag = [&] { return std::get<bool>(v); };
+  if (prop == "Bold") s.bold = flag();
+  else if (prop == "Italic") s.italic = flag();
+  else if (prop == "Underline") s.underline = flag();
+  else if (prop == "DefaultRowHeight") s.defaultRowHeight = std::get<Int32>(v);
+  if (prop == "Bold" || prop == "Italic" || prop == "Underline") ApplyFont(l);
+  if (!view) return;
+  if (prop == "Border") view->setFrameShape(flag() ? QFrame::StyledPanel : QFrame::NoFrame);
+  if (prop == "ScrollbarHorizontal") view->setHorizontalScrollBarPolicy(flag() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  if (prop == "ScrollBarVertical") view->setVerticalScrollBarPolicy(flag() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  if (prop == "SelectionType")
+    view->setSelectionMode(std::get<Int32>(v) == 1 ? QAbstractItemView::ExtendedSelection
+                                                   : QAbstractItemView::SingleSelection);
+  if (prop == "DefaultRowHeight") view->doItemsLayout();
+}
+
+}  // namespace gui
+}  // namespace fw

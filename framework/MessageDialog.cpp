@@ -1,0 +1,154 @@
+#include "framework/MessageDialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
+#include "framework/Testing.h"
+#include "framework/qt/GuiBacking.h"
+
+namespace fw {
+namespace {
+
+std::function<testing::ModalAnswer(const testing::ModalRequest&)>& Answerer() {
+  static std::function<testing::ModalAnswer(const testing::ModalRequest&)> answerer;
+  return answerer;
+}
+
+Ref<MessageDialogButton> MakeButton(const String& caption, bool visible, bool isDefault) {
+  auto b = std::make_shared<MessageDialogButton>();
+  if (const ClassRecord* rec = FindClass(std::type_index(typeid(MessageDialogButton)))) AttachRecord(*b, rec);
+  b->Caption(caption);
+  b->Visible(visible);
+  b->Default(isDefault);
+  return Ref<MessageDialogButton>(b);
+}
+
+String OneLine(const String& s) {
+  String out;
+  for (char c : s) {
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// When a modal is answered without being shown: by a test in this process,
+// or (for a test driving the program from outside) by the log file.
+std::optional<testing::ModalAnswer> AnswerWithoutShowing(const testing::ModalRequest& req) {
+  if (Answerer()) return Answerer()(req);
+  const char* log = std::getenv("TALLYPOINT_MODAL_LOG");
+  if (!log || !*log) return std::nullopt;
+  std::ofstream out(log, std::ios::app | std::ios::binary);
+  out << req.kind << '\t' << OneLine(req.message) << '\n';
+  out.flush();
+  if (!out) std::fprintf(stderr, "could not append to the modal log %s\n", log);
+  return testing::ModalAnswer::Action;
+}
+
+void RequireApplication() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+    throw RuntimeException("dialogs need the runtime to be initialised first");
+}
+
+QMessageBox::Icon ToIcon(Int32 code) {
+  switch (code) {
+    case 0: return QMessageBox::Information;
+    case 1: return QMessageBox::Warning;
+    case 2: return QMessageBox::Critical;
+    case 3: return QMessageBox::Question;
+    default: return QMessageBox::NoIcon;
+  }
+}
+
+// Texts are raw bytes from the program and must never be taken as markup.
+void PlainLabels(QMessageBox& box) {
+  for (QLabel* l : box.findChildren<QLabel*>()) l->setTextFormat(Qt::PlainText);
+}
+
+}  // namespace
+
+MessageDialog::MessageDialog()
+    : action_(MakeButton("OK", true, true)),
+      cancel_(MakeButton("Cancel", false, false)),
+      alternate_(MakeButton("Don't Save", false, false)) {}
+
+Int32 MessageDialog::Icon() const { return icon_; }
+void MessageDialog::Icon(Int32 i) { icon_ = i; }
+String MessageDialog::Title() const { return title_; }
+void MessageDialog::Title(const String& t) { title_ = t; }
+String MessageDialog::Message() const { return message_; }
+void MessageDialog::Message(const String& m) { message_ = m; }
+String MessageDialog::Explanation() const { return explanation_; }
+void MessageDialog::Explanation(const String& e) { explanation_ = e; }
+
+Ref<MessageDialogButton> MessageDialog::ShowModal() {
+  testing::ModalRequest req{"MessageDialog", message_, explanation_, {}};
+  for (const auto& b : {action_, cancel_, alternate_})
+    if (b->Visible()) req.captions.push_back(b->Caption());
+  if (auto answer = AnswerWithoutShowing(req)) {
+    switch (*answer) {
+      case testing::ModalAnswer::Action: return action_;
+      case testing::ModalAnswer::Cancel: return cancel_;
+      case testing::ModalAnswer::Alternate: return alternate_;
+    }
+  }
+
+  RequireApplication();
+  QMessageBox box;
+  box.setIcon(ToIcon(icon_));
+  box.setWindowTitle(title_.empty() ? QCoreApplication::applicationName() : gui::FromBytes(title_));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(gui::FromBytes(message_));
+  if (!explanation_.empty()) box.setInformativeText(gui::FromBytes(explanation_));
+  PlainLabels(box);
+  std::vector<std::pair<QPushButton*, Ref<MessageDialogButton>>> shown;
+  auto add = [&](const Ref<MessageDialogButton>& b, QMessageBox::ButtonRole role) -> QPushButton* {
+    if (!b->Visible()) return nullptr;
+    QPushButton* q = box.addButton(gui::FromBytes(b->Caption()), role);
+    shown.emplace_back(q, b);
+    if (b->Default()) box.setDefaultButton(q);
+    return q;
+  };
+  add(action_, QMessageBox::AcceptRole);
+  add(alternate_, QMessageBox::DestructiveRole);
+  if (QPushButton* c = add(cancel_, QMessageBox::RejectRole)) box.setEscapeButton(c);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  if (!clicked) return cancel_;
+  for (auto& [q, b] : shown)
+    if (q == clicked) return b;
+  return action_;  // the OK button Qt adds when none was visible
+}
+
+void MsgBox(const String& text) {
+  testing::ModalRequest req{"MsgBox", text, String(), {"OK"}};
+  if (AnswerWithoutShowing(req)) return;
+  RequireApplication();
+  QMessageBox box;
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(QCoreApplication::applicationName());
+  box.setTextFormat(Qt::PlainText);
+  box.setText(gui::FromBytes(text));
+  PlainLabels(box);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+namespace testing {
+
+void SetModalAnswerer(std::function<ModalAnswer(const ModalRequest&)> answerer) { Answerer() = std::move(answerer); }
+void ClearModalAnswerer() { Answerer() = nullptr; }
+
+}  // namespace testing
+}  // namespace fw

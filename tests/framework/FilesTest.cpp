@@ -1,0 +1,347 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "framework/FolderItem.h"
+#include "framework/TextInputStream.h"
+#include "framework/TextOutputStream.h"
+#include "support/TestEnvironment.h"
+
+using namespace fw;
+using tptest::ReadFile;
+using tptest::TempDir;
+using tptest::WriteFile;
+
+namespace {
+
+// Every name in a folder, hidden ones included.
+std::vector<std::string> AllNames(const std::string& dir) {
+  std::vector<std::string> out;
+  for (auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<String> Listed(const Ref<FolderItem>& folder) {
+  std::vector<String> out;
+  for (Int32 i = 1; i <= folder->Count(); ++i) out.push_back(folder->Item(i)->Name());
+  return out;
+}
+
+String ReadThrough(const Ref<FolderItem>& f) {
+  auto in = f->OpenAsTextFile();
+  if (!in) return "<nil>";
+  String s = in->ReadAll();
+  in->Close();
+  return s;
+}
+
+// Tests run as root here, where permission bits do not bind; shed the
+// capabilities that bypass them for the length of a test.
+class PermissionsBind {
+ public:
+  PermissionsBind() {
+    header_.version = _LINUX_CAPABILITY_VERSION_3;
+    syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+      reduced[cap / 32].effective &= ~(1u << (cap % 32));
+    syscall(SYS_capset, &header_, reduced);
+  }
+  ~PermissionsBind() { syscall(SYS_capset, &header_, saved_); }
+
+ private:
+  __user_cap_header_struct header_{};
+  __user_cap_data_struct saved_[2]{};
+};
+
+TEST(Files, VolumeAndPreferencesFollowTheEnvironmentAtEachCall) {
+  TempDir tmp;
+  {
+    tptest::IsolatedVolume iso(tmp);
+    EXPECT_EQ(Volume(0)->NativePath(), iso.volume);
+    EXPECT_EQ(SpecialFolder::Preferences()->NativePath(), iso.preferences);
+    EXPECT_TRUE(Volume(1).IsNil());
+  }
+  const char* oldHome = getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  const char* oldXdg = getenv("XDG_CONFIG_HOME");
+  std::string savedXdg = oldXdg ? oldXdg : "";
+  unsetenv("TALLYPOINT_STARTUP_VOLUME");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", (tmp / "home").c_str(), 1);
+  EXPECT_EQ(Volume(0)->NativePath(), "/");
+  auto prefs = SpecialFolder::Preferences();
+  EXPECT_EQ(prefs->NativePath(), tmp / "home/.config");
+  // A fresh account has no ~/.config; the settings file must still have somewhere to go.
+  EXPECT_TRUE(prefs->Directory());
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1);
+  if (oldXdg) setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+}
+
+TEST(Files, ItemsAreNumberedFromOneInByteOrderOfNames) {
+  TempDir tmp;
+  for (const char* n : {"b.txt", "B.txt", "a.txt", "9.txt", "10.txt", "\xc3\xa9.txt", "20240305090403 0.txt"})
+    WriteFile(tmp / n, "x");
+  std::filesystem::create_directory(tmp / "sub");
+  WriteFile(tmp / ".hidden.txt", "x");
+  auto folder = FolderItem::FromPath(tmp.path());
+  EXPECT_EQ(Listed(folder), (std::vector<String>{"10.txt", "20240305090403 0.txt", "9.txt", "B.txt", "a.txt",
+                                                 "b.txt", "sub", "\xc3\xa9.txt"}));
+  EXPECT_TRUE(folder->Item(0).IsNil());
+  EXPECT_TRUE(folder->Item(folder->Count() + 1).IsNil());
+  EXPECT_EQ(folder->Item(1)->NativePath(), tmp / "10.txt");
+}
+
+TEST(Files, ListingSeesFilesAddedAndRemovedByOthers) {
+  TempDir tmp;
+  auto folder = FolderItem::FromPath(tmp.path());
+  auto sameFolder = FolderItem::FromPath(tmp.path() + "/");
+  EXPECT_EQ(folder->Count(), 0);
+  // Back to back, faster than the file system's timestamps move.
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "f" + std::to_string(i) + ".txt";
+    WriteFile(tmp / name, "x");
+    ASSERT_EQ(folder->Count(), 1) << "added " << name;
+    ASSERT_EQ(folder->Item(1)->Name(), name);
+    std::filesystem::remove(tmp / name);
+    ASSERT_EQ(sameFolder->Count(), 0) << "removed " << name;
+  }
+  std::filesystem::create_directory(tmp / "Calls");
+  EXPECT_EQ(folder->Count(), 1);
+  // A change of this process through another item of the same folder.
+  folder->Child("Calls")->Delete();
+  EXPECT_EQ(sameFolder->Count(), 0);
+  sameFolder->Child("made")->CreateAsFolder();
+  EXPECT_EQ(Listed(folder), std::vector<String>{"made"});
+}
+
+TEST(Files, OwnWriteDoesNotHideAnotherProcesssEarlierChange) {
+  TempDir tmp;
+  auto folder = FolderItem::FromPath(tmp.path());
+  EXPECT_EQ(folder->Count(), 0);
+  WriteFile(tmp / "theirs.txt", "x");  // not yet seen by a Count
+  auto out = folder->Child("ours.txt")->CreateTextFile();
+  out->Write("y");
+  out->Close();
+  EXPECT_EQ(Listed(folder), (std::vector<String>{"ours.txt", "theirs.txt"}));
+}
+
+TEST(Files, NewFileAppearsOnlyOnceClosedAndHoldsExactlyItsBytes) {
+  TempDir tmp;
+  auto folder = FolderItem::FromPath(tmp.path());
+  auto item = folder->Child("20240305090403" "0.txt");
+  EXPECT_EQ(folder->Count(), 0);
+  auto out = item->CreateTextFile();
+  ASSERT_FALSE(out.IsNil());
+  const char raw[] = "12:01 ext 204 \xff\x01 0:03:12";
+  const String record(raw, sizeof raw - 1);
+  out->Write(record);
+  EXPECT_EQ(folder->Count(), 0);
+  EXPECT_FALSE(item->Exists());
+  out->Close();
+  EXPECT_EQ(folder->Count(), 1);
+  EXPECT_EQ(folder->Item(1)->MacType(), "TEXT");
+  EXPECT_EQ(ReadFile(item->NativePath()), record);
+  EXPECT_EQ(AllNames(tmp.path()), std::vector<std::string>{item->Name()});  // no temporary left behind
+  EXPECT_EQ(ReadThrough(folder->Item(1)), record);
+  out->Close();  // a second Close changes nothing
+  EXPECT_EQ(ReadFile(item->NativePath()), record);
+}
+
+TEST(Files, WriteLineEndsWithLineFeedAndCloseReplacesTheTarget) {
+  TempDir tmp;
+  WriteFile(tmp / "lineKeeper.prefs", "old contents");
+  auto item = FolderItem::FromPath(tmp / "lineKeeper.prefs");
+  EXPECT_EQ(ReadThrough(item), "old contents");
+  auto out = item->CreateTextFile();
+  out->WriteLine("port\t/dev/ttyS0");
+  out->WriteLine("baud\t4");
+  EXPECT_EQ(ReadThrough(item), "old contents");  // unchanged until Close
+  out->Close();
+  EXPECT_EQ(ReadThrough(item), "port\t/dev/ttyS0\nbaud\t4\n");
+}
+
+TEST(Files, MacTypeTellsTextFilesFoldersAndOthersApart) {
+  TempDir tmp;
+  WriteFile(tmp / "plain.txt", "x");
+  WriteFile(tmp / "notes", "x");
+  std::filesystem::create_directory(tmp / "Calls");
+  auto folder = FolderItem::FromPath(tmp.path());
+  auto out = folder->Child("made by us")->CreateTextFile();
+  out->Write("x");
+  out->Close();
+  std::map<String, String> types;
+  for (Int32 i = 1; i <= folder->Count(); ++i) types[folder->Item(i)->Name()] = folder->Item(i)->MacType();
+  EXPECT_EQ(types, (std::map<String, String>{
+                       {"Calls", "fold"}, {"made by us", "TEXT"}, {"notes", ""}, {"plain.txt", "TEXT"}}));
+  // The same answers for items not reached through the listing.
+  EXPECT_EQ(folder->Child("made by us")->MacType(), "TEXT");
+  EXPECT_EQ(folder->Child("notes")->MacType(), "");
+  EXPECT_EQ(folder->Child("Calls")->MacType(), "fold");
+  EXPECT_EQ(folder->Child("missing.txt")->MacType(), "");
+}
+
+TEST(Files, ReadLineEndsLinesAtCrLfOrCrLf) {
+  TempDir tmp;
+  struct Row {
+    String content;
+    std::vector<String> lines;
+  };
+  const String longLine(70000, 'x');  // the CR LF falls across the first read
+  const Row rows[] = {
+      {"a\rb\nc\r\nd", {"a", "b", "c", "d"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"a\n", {"a"}},
+      {"a\r", {"a"}},
+      {"\r\n", {""}},
+      {"", {}},
+      {"only one record", {"only one record"}},
+      {String(65535, 'y') + "\r\nz", {String(65535, 'y'), "z"}},
+      {longLine + "\r\n" + longLine, {longLine, longLine}},
+  };
+  for (const auto& r : rows) {
+    WriteFile(tmp / "f.txt", r.content);
+    auto in = FolderItem::FromPath(tmp / "f.txt")->OpenAsTextFile();
+    ASSERT_FALSE(in.IsNil());
+    std::vector<String> lines;
+    while (!in->EndOfFile() && lines.size() < 10) lines.push_back(in->ReadLine());
+    EXPECT_EQ(lines, r.lines) << "content of " << r.content.size() << " bytes";
+    in->Close();
+  }
+}
+
+TEST(Files, ReadingAgainSeesAFileRewrittenInPlace) {
+  TempDir tmp;
+  auto item = FolderItem::FromPath(tmp / "c.txt");
+  for (char c = 'a'; c <= 'z'; ++c) {
+    String content(5, c);  // same size each time, written within one timestamp step
+    WriteFile(item->NativePath(), content);
+    ASSERT_EQ(ReadThrough(item), content);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(ReadThrough(item), String(5, 'z'));
+  WriteFile(item->NativePath(), "12345");
+  EXPECT_EQ(ReadThrough(item), "12345");
+}
+
+TEST(Files, StreamsThatCannotBeMadeAreNil) {
+  TempDir tmp;
+  std::filesystem::create_directory(tmp / "folder");
+  WriteFile(tmp / "secret.txt", "x");
+  chmod((tmp / "secret.txt").c_str(), 0);
+  std::filesystem::create_directory(tmp / "ro");
+  chmod((tmp / "ro").c_str(), 0555);
+  PermissionsBind bind;
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "missing.txt")->OpenAsTextFile().IsNil());
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "folder")->OpenAsTextFile().IsNil());
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "secret.txt")->OpenAsTextFile().IsNil());
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "nofolder/x.txt")->CreateTextFile().IsNil());
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "ro/x.txt")->CreateTextFile().IsNil());
+  EXPECT_TRUE(FolderItem::FromPath(tmp / "folder")->CreateTextFile().IsNil());
+  auto ro = FolderItem::FromPath(tmp / "ro");
+  ro->Child("Calls")->CreateAsFolder();
+  EXPECT_FALSE(ro->Child("Calls")->Exists());
+}
+
+TEST(Files, CloseIntoAFolderTurnedReadOnlyRaisesAndLeavesNothing) {
+  TempDir tmp;
+  WriteFile(tmp / "existing.txt", "old");
+  auto folder = FolderItem::FromPath(tmp.path());
+  EXPECT_EQ(folder->Count(), 1);
+  auto fresh = folder->Child("new.txt")->CreateTextFile();
+  auto replacing = folder->Child("existing.txt")->CreateTextFile();
+  ASSERT_FALSE(fresh.IsNil());
+  ASSERT_FALSE(replacing.IsNil());
+  fresh->Write("record");
+  replacing->Write("new");
+  chmod(tmp.path().c_str(), 0555);
+  {
+    PermissionsBind bind;
+    EXPECT_THROW(fresh->Close(), IOException);
+    EXPECT_THROW(replacing->Close(), IOException);
+  }
+  EXPECT_EQ(AllNames(tmp.path()), std::vector<std::string>{"existing.txt"});
+  EXPECT_EQ(ReadFile(tmp / "existing.txt"), "old");
+  EXPECT_EQ(Listed(folder), std::vector<String>{"existing.txt"});
+}
+
+TEST(Files, CloseOnAFullDiskRaisesAndKeepsTheOldFile) {
+  TempDir tmp;
+  WriteFile(tmp / "existing.txt", "old");
+  auto out = FolderItem::FromPath(tmp / "existing.txt")->CreateTextFile();
+  out->Write(String(4096, 'r'));
+  // A file size limit fails the write as a full disk would.
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 100;
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_THROW(out->Close(), IOException);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(AllNames(tmp.path()), std::vector<std::string>{"existing.txt"});
+  EXPECT_EQ(ReadFile(tmp / "existing.txt"), "old");
+}
+
+TEST(Files, StreamDroppedWithoutCloseLeavesNothing) {
+  TempDir tmp;
+  {
+    auto out = FolderItem::FromPath(tmp / "big.txt")->CreateTextFile();
+    for (int i = 0; i < 3; ++i) out->Write(String(1 << 20, 'b'));  // large enough to reach the disk
+    EXPECT_FALSE(AllNames(tmp.path()).empty());
+  }
+  EXPECT_TRUE(AllNames(tmp.path()).empty());
+  auto out = FolderItem::FromPath(tmp / "big.txt")->CreateTextFile();
+  for (int i = 0; i < 3; ++i) out->Write(String(1 << 20, 'b'));
+  out->Close();
+  EXPECT_EQ(std::filesystem::file_size(tmp / "big.txt"), 3u << 20);
+  EXPECT_EQ(AllNames(tmp.path()), std::vector<std::string>{"big.txt"});
+}
+
+// The main window rebuilds its list this way after every call file.
+TEST(Files, ListingLoopOverManyFilesDoesNotRescanOrReopenPerItem) {
+  TempDir tmp;
+  constexpr int kFiles = 20000;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "2024030509%06d0.txt", i);
+    WriteFile(tmp / name, std::string("record ") + name);
+  }
+  auto folder = FolderItem::FromPath(tmp.path());
+  auto rebuild = [&] {
+    int shown = 0;
+    for (Int32 i = 1; i <= folder->Count(); ++i) {
+      auto f = folder->Item(i);
+      if (f->MacType() != "TEXT") continue;
+      auto in = f->OpenAsTextFile();
+      if (in->ReadLine().rfind("record ", 0) == 0) ++shown;
+      in->Close();
+    }
+    return shown;
+  };
+  EXPECT_EQ(rebuild(), kFiles);  // the first pass reads every file once
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto out = folder->Child("202403051000000.txt")->CreateTextFile();
+  out->Write("record new");
+  out->Close();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(rebuild(), kFiles + 1);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  // Generous for sanitizer builds, far below a rescan or reopen per item.
+  EXPECT_LT(ms, 1000) << "rebuild took " << ms << " ms";
+}
+
+}  // namespace
