@@ -70,7 +70,10 @@ class CellDelegate : public QStyledItemDelegate {
       painter->restore();
       context = saved;
     }
-    QStyledItemDelegate::paint(painter, option, index);
+    // Focus alone must not look like a selection: nothing is chosen until the user clicks.
+    QStyleOptionViewItem opt(option);
+    opt.state &= ~QStyle::State_HasFocus;
+    QStyledItemDelegate::paint(painter, opt, index);
   }
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QSize s = QStyledItemDelegate::sizeHint(option, index);

@@ -272,25 +272,24 @@ bool StripesShown(long atLeast) {
   return std::count_if(runs.begin(), runs.end(), [](const Band& r) { return r.striped; }) >= atLeast;
 }
 
-// Row 0 lies under the focused list's current-row mark, so rows 2 and 4 fix
-// the row height and place row 0.
+// Rows 0, 2 and 4 striped, one row high, starting at the list's top (y 36),
+// with rows 1 and 3 left alone; focus on the list marks no row.
 TEST_F(MainWindow, EvenRowsAreStripedOnScreenAndOddRowsAreNot) {
   for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}) AddFile(name, "CALL");
   Start();
   Window1()->Height(400);
   ASSERT_EQ(Rows().size(), 5u);
-  ASSERT_TRUE(t::RunEventLoopUntil([] { return StripesShown(2); }, 3000));
+  ASSERT_TRUE(t::RunEventLoopUntil([] { return StripesShown(3); }, 3000));
   std::vector<Band> stripes;
   for (const Band& r : StripeBands(t::RenderWindow(Window1())))
     if (r.striped) stripes.push_back(r);
-  ASSERT_GE(stripes.size(), 2u);
-  const Band& row2 = stripes[0];
-  const Band& row4 = stripes[1];
-  const fw::Int32 height = (row4.y - row2.y) / 2;
-  EXPECT_NEAR(row2.length, height, 1) << "a stripe is not one whole row";
-  EXPECT_NEAR(row2.y - 2 * height, 36, 4) << "the first stripe is not row 2";
-  // Nothing striped between them: row 3 keeps the list's background.
-  EXPECT_EQ(row4.y - (row2.y + row2.length), height);
+  ASSERT_EQ(stripes.size(), 3u) << "rows 0, 2 and 4, and nothing below the last row";
+  const fw::Int32 height = (stripes[1].y - stripes[0].y) / 2;
+  EXPECT_NEAR(stripes[0].y, 36, 4) << "the first stripe is not row 0";
+  for (const Band& r : stripes) EXPECT_NEAR(r.length, height, 1) << "a stripe is not one whole row";
+  // Nothing striped between them: rows 1 and 3 keep the list's background.
+  EXPECT_EQ(stripes[1].y - (stripes[0].y + stripes[0].length), height);
+  EXPECT_EQ(stripes[2].y - (stripes[1].y + stripes[1].length), height);
 }
 
 TEST_F(MainWindow, EveryListenerErrorCodeShowsTheSameTextAndNothingElse) {

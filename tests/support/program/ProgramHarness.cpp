@@ -1,4 +1,5 @@
 #include "support/program/ProgramHarness.h"
+#include "support/program/UiWindows.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -37,8 +38,7 @@ Program::~Program() {
   // Leave nothing of this run to fire into the next test.
   if (a->regularTimer) a->regularTimer->Mode(0);
   if (a->myPort) a->myPort->Close();
-  for (const char* name : {"prefsWindow", "Window1"})
-    if (fw::Ref<fw::Window> w = fw::_GetImplicitWindow(name)) w->Close();
+  CloseUiWindows();
 }
 
 void Program::WritePrefs(const std::string& content) { WriteFile(prefsFile(), content); }
