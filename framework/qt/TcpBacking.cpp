@@ -69,6 +69,8 @@ TCPSocket::Backing::~Backing() {
   else delete sock_;
 }
 
+constexpr qint64 kReadSlice = 64 * 1024;
+
 bool TCPSocket::Backing::Attach(qintptr descriptor) {
   if (sock_) return false;
   auto* s = new QTcpSocket;
@@ -77,6 +79,9 @@ bool TCPSocket::Backing::Attach(qintptr descriptor) {
     delete s;
     return false;
   }
+  // A flood is taken in slices: each delivery stays small, so the window
+  // stays responsive, and the kernel holds the rest back from the sender.
+  s->setReadBufferSize(kReadSlice);
   sock_ = s;
   QObject::connect(s, &QTcpSocket::readyRead, [this] { OnReadyRead(); });
   QObject::connect(s, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError e) { OnError(e); });
