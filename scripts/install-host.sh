@@ -44,4 +44,4 @@ chown "$user:$group" /Calls
 setcap cap_net_bind_service=+ep "$binary"
 
 echo "/Calls belongs to $user:$group"
-echo "$(getcap "$binary")"
+getcap "$binary"

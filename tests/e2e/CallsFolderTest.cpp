@@ -1,0 +1,88 @@
+// The real program and its "Calls" folder at the root of the startup volume.
+#include <gtest/gtest.h>
+
+#include "e2e/ProcessHarness.h"
+
+namespace e2e {
+namespace {
+
+const std::string kNoFolderMessage = "MsgBox\tUnable to make calls folder on startup disk - See Sys Admin";
+
+TEST(CallsFolder, MissingFolderIsCreatedAtStartWithoutAMessage) {
+  Program program;
+  program.Start({});
+  ASSERT_TRUE(WaitFor([&] { return fs::is_directory(program.calls); }, 15s))
+      << "no Calls folder after start" << program.Diagnostics();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(program.ModalLines().empty()) << program.Diagnostics();
+  EXPECT_TRUE(program.process.Running());
+}
+
+// The volume's root is not writable for the program: as root the program
+// runs as "nobody" (root's permissions would let it write anyway).
+class UnwritableVolume : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() == 0) {
+      const passwd* nobody = getpwnam("nobody");
+      if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run the program as";
+      options.uid = nobody->pw_uid;
+      options.gid = nobody->pw_gid;
+      // Readable for the program, writable only where it must write.
+      fs::permissions(program.root.path(), fs::perms(0755));
+      fs::permissions(program.volume, fs::perms(0755));
+      fs::permissions(program.preferences, fs::perms(0755));
+      tptest::WriteFile(program.modalLogPath, "");
+      ASSERT_EQ(chown(program.modalLogPath.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+      ASSERT_EQ(chown(pty.slavePath().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    } else {
+      fs::permissions(program.volume, fs::perms(0555));
+    }
+    options.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
+    options.serialPorts = pty.slavePath();
+  }
+
+  // What an administrator does: make the folder, owned by the user who runs the program.
+  void MakeCallsFolder() {
+    fs::permissions(program.volume, fs::perms::owner_write, fs::perm_options::add);
+    fs::create_directory(program.calls);
+    if (options.uid) {
+      ASSERT_EQ(chown(program.calls.c_str(), *options.uid, *options.gid), 0);
+    }
+  }
+
+  Pty pty;
+  Program program;
+  Program::Options options;
+};
+
+TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
+  program.Start(options);
+  ASSERT_TRUE(WaitFor([&] {
+    auto lines = program.ModalLines();
+    return std::find(lines.begin(), lines.end(), kNoFolderMessage) != lines.end();
+  }, 15s)) << "no message about the missing folder" << program.Diagnostics();
+  ASSERT_TRUE(WaitFor([&] { return pty.Raw(); }, 15s))
+      << "start-up did not go on to open the serial port" << program.Diagnostics();
+
+  const size_t stderrBefore = program.Stderr().size();
+  pty.Write("held-01 5550100\r\nheld-02 5550101\r\n");
+  // Several ticks try and fail to write them; the program keeps running and holds them.
+  std::this_thread::sleep_for(2500ms);
+  ASSERT_TRUE(program.process.Running()) << "the program died on the missing folder" << program.Diagnostics();
+  EXPECT_FALSE(fs::exists(program.calls));
+  EXPECT_GT(program.Stderr().size(), stderrBefore) << "the failed write was not reported on standard error";
+
+  ASSERT_NO_FATAL_FAILURE(MakeCallsFolder());
+  ASSERT_TRUE(program.WaitForCalls(2, 10s))
+      << "the held records were not written once Calls existed" << program.Diagnostics();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(Contents(ReadCalls(program.calls)), (std::vector<std::string>{"held-01 5550100", "held-02 5550101"}))
+      << program.Diagnostics();
+
+  auto lines = program.ModalLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kNoFolderMessage), 1) << program.Diagnostics();
+}
+
+}  // namespace
+}  // namespace e2e
