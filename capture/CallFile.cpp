@@ -33,6 +33,8 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s) {
     item = App()->pref_path->Child(name);
   }
   fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
+  // Still the nil-object failure, but one that says which file could not be made.
+  if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
   stream->Write(s);
   stream->Close();
   return name;

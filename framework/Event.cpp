@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include "framework/Runtime.h"
 #include "framework/qt/RuntimeInternal.h"
@@ -48,7 +49,24 @@ void RuntimeUnhandledException(const std::exception& e, const String& where) {
   else kind = detail::Demangled(typeid(e));
   String line = "TallyPoint: unhandled " + kind;
   if (!where.empty()) line += " in " + OneLine(where);
-  line += ": " + OneLine(e.what()) + "\n";
+  line += ": " + OneLine(e.what());
+  // A failure that repeats every tick (a folder gone for a day) would flood
+  // standard error: the first report is written, then only the 10th, 100th,
+  // 1000th ... repeat, until a different report comes.
+  static String lastLine;
+  static long repeats = 0;
+  if (line == lastLine) {
+    ++repeats;
+    bool decade = true;
+    for (long r = repeats; r > 1; r /= 10)
+      if (r % 10 != 0) decade = false;
+    if (repeats < 10 || !decade) return;
+    line += " (repeated " + std::to_string(repeats) + " times)";
+  } else {
+    lastLine = line;
+    repeats = 0;
+  }
+  line += "\n";
   // One write, so that the line is not interleaved with other output.
   const char* p = line.data();
   size_t left = line.size();

@@ -1,5 +1,7 @@
 #include "framework/RectControl.h"
 
+#include <algorithm>
+
 #include "framework/qt/GuiBacking.h"
 
 namespace fw {
@@ -36,7 +38,11 @@ void RectControl::Backing::Adopt(QWidget* w) {
 }
 
 void RectControl::Backing::ApplyGeometry() {
-  if (widget) widget->setGeometry(left, top, std::max<Int32>(0, width), std::max<Int32>(0, height));
+  if (!widget) return;
+  // Qt computes right and bottom edges in int: keep every edge far from overflow.
+  static constexpr Int32 kLimit = 1 << 24;
+  auto clamp = [](Int32 v, Int32 lo) { return std::clamp(v, lo, kLimit); };
+  widget->setGeometry(clamp(left, -kLimit), clamp(top, -kLimit), clamp(width, 0), clamp(height, 0));
 }
 
 void RectControl::Backing::ApplyFocus() {

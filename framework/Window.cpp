@@ -162,18 +162,22 @@ void Window::Backing::ApplyGeometry() {
   }
   applying = true;
   const int mb = MenuBarHeight();
+  // Sizes are the program's to choose, but Qt's arithmetic is int: keep
+  // every size within what a widget can have.
+  auto fit = [mb](Int32 v) { return std::clamp<Int32>(v, 0, QWIDGETSIZE_MAX - mb); };
+  const int w = fit(width), h = fit(height);
   if (menuBar) {
     menuBar->setVisible(menuBarVisible);
-    menuBar->setGeometry(0, 0, width, mb);
+    menuBar->setGeometry(0, 0, w, mb);
   }
-  content->setGeometry(0, mb, width, height);
-  const QSize outer(width, height + mb);
+  content->setGeometry(0, mb, w, h);
+  const QSize outer(w, h + mb);
   if (!resizeable) {
     top->setFixedSize(outer);
   } else {
     // The bounds limit the user; a size the program sets is taken as set.
-    top->setMinimumSize(std::min(minWidth, width), std::min(minHeight, height) + mb);
-    top->setMaximumSize(std::max(maxWidth, width), std::max(maxHeight, height) + mb);
+    top->setMinimumSize(std::min(fit(minWidth), w), std::min(fit(minHeight), h) + mb);
+    top->setMaximumSize(std::max(fit(maxWidth), w), std::max(fit(maxHeight), h) + mb);
     top->resize(outer);
   }
   applying = false;

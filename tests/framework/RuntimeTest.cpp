@@ -169,6 +169,20 @@ TEST_F(RuntimeTest, ExceptionInAHandlerIsReportedAndTheLoopGoesOn) {
             "TallyPoint: unhandled NilObjectException in secondTimer.Event_Action: nil object used\n");
 }
 
+// A failure that repeats every tick must not flood standard error: the first
+// report, then the 10th, 100th ... repeat, and a new failure at once.
+TEST_F(RuntimeTest, RepeatedFailureIsReportedOnceThenAtEachPowerOfTen) {
+  auto g = New<Gadget>();
+  g->Fired.Install(std::make_shared<Delegate<void()>>([] { throw IOException("Calls is gone"); }, "Gadget.Write"));
+  StderrCapture err;
+  for (int i = 0; i < 101; ++i) g->Fired.Raise();
+  g->Fired.Install(std::make_shared<Delegate<void()>>([] { throw IOException("disk full"); }, "Gadget.Write"));
+  g->Fired.Raise();
+  const std::string first = "TallyPoint: unhandled IOException in Gadget.Write: Calls is gone";
+  EXPECT_EQ(err.Text(), first + "\n" + first + " (repeated 10 times)\n" + first + " (repeated 100 times)\n" +
+                            "TallyPoint: unhandled IOException in Gadget.Write: disk full\n");
+}
+
 TEST_F(RuntimeTest, HandlerWhoseTargetWasReleasedIsReportedNotCalled) {
   auto g = New<Gadget>();
   auto other = New<Gadget>();

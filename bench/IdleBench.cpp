@@ -1,0 +1,115 @@
+// The program at rest: CPU time used over a minute without input (no polling
+// allowed), and resident memory at start-up, with an empty "Calls" and with
+// 100,000 call files listed. Both programs run side by side in the same
+// minute.
+//
+//   bench_idle [--idle_s=60] [--files=100000] [benchmark flags]
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "reliability/Harness.h"
+
+namespace {
+
+double gIdle = 60;
+long gFiles = 100000;
+
+struct Instance {
+  std::string root;
+  std::unique_ptr<rel::Program> prog;
+  double startSeconds = 0;  // until its CPU time stops moving
+  long rssStarted = 0;
+};
+
+bool Launch(Instance& in, long files, std::string& error) {
+  char tmpl[] = "/tmp/tallypoint-idle-XXXXXX";
+  if (!mkdtemp(tmpl)) return false;
+  in.root = tmpl;
+  rel::ProgramOptions o;
+  o.binary = TALLYPOINT_BINARY;
+  o.volume = in.root + "/volume";
+  o.preferences = in.root + "/prefs";
+  o.log = in.root + "/program.log";
+  rel::fs::create_directories(o.volume + "/Calls");
+  rel::fs::create_directories(o.preferences);
+  for (long i = 0; i < files; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/Calls/20230101%02ld%02ld%02ld%ld.txt", i / 3600 % 24, i / 60 % 60, i % 60, i / 86400);
+    char rec[96];
+    std::snprintf(rec, sizeof rec, "%05ld 01/02 09:%02ld %04ld 0%09ld 00:%02ld:%02ld", i, i % 60, 2000 + i % 7000,
+                  i * 7919 % 1000000000, i % 60, i * 7 % 60);
+    rel::Spit(o.volume + name, rec);
+  }
+  in.prog = std::make_unique<rel::Program>(o);
+  auto t0 = rel::Clock::now();
+  if (!in.prog->WaitStarted(rel::milliseconds(60000), false, false)) {
+    error = "did not start: " + in.prog->Log();
+    return false;
+  }
+  // Start-up is over when its CPU time has not moved for two seconds.
+  double last = -1;
+  auto since = rel::Clock::now();
+  while (rel::SecondsSince(t0) < 120) {
+    double cpu = rel::CpuSeconds(in.prog->pid());
+    if (cpu != last) {
+      last = cpu;
+      since = rel::Clock::now();
+    } else if (rel::SecondsSince(since) >= 2.0) {
+      break;
+    }
+    std::this_thread::sleep_for(rel::milliseconds(100));
+  }
+  in.startSeconds = std::chrono::duration<double>(since - t0).count();
+  in.rssStarted = rel::StatusKb(in.prog->pid(), "VmRSS");
+  return true;
+}
+
+void BM_Idle(benchmark::State& state) {
+  for (auto _ : state) {
+    Instance empty, full;
+    std::string error;
+    if (!Launch(empty, 0, error) || !Launch(full, gFiles, error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    const double e0 = rel::CpuSeconds(empty.prog->pid()), f0 = rel::CpuSeconds(full.prog->pid());
+    const auto t0 = rel::Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(gIdle * 1000)));
+    const double seconds = rel::SecondsSince(t0);
+    const double e1 = rel::CpuSeconds(empty.prog->pid()), f1 = rel::CpuSeconds(full.prog->pid());
+    const bool alive = empty.prog->Alive() && full.prog->Alive();
+    state.SetIterationTime(seconds);
+    state.counters["idle_s"] = seconds;
+    state.counters["idle_cpu_s"] = e1 - e0;
+    state.counters["idle_cpu_100k_s"] = f1 - f0;
+    state.counters["rss_start_MiB"] = static_cast<double>(empty.rssStarted) / 1024.0;
+    state.counters["rss_100k_MiB"] = static_cast<double>(full.rssStarted) / 1024.0;
+    state.counters["start_100k_s"] = full.startSeconds;
+    state.counters["files"] = static_cast<double>(gFiles);
+    for (Instance* in : {&empty, &full}) {
+      in->prog->Stop(SIGKILL, rel::milliseconds(3000));
+      std::error_code ec;
+      rel::fs::remove_all(in->root, ec);
+    }
+    if (!alive) state.SkipWithError("a program died while idle");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--idle_s=", 9) == 0) gIdle = std::atof(argv[i] + 9);
+    if (std::strncmp(argv[i], "--files=", 8) == 0) gFiles = std::atol(argv[i] + 8);
+  }
+  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
+  benchmark::RegisterBenchmark("Idle", BM_Idle)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
