@@ -87,40 +87,58 @@ void FolderItem::CreateAsFolder() {
 void FolderItem::Delete() {
   auto listing = detail::ListingFor(ParentPath(path_));
   bool wasCurrent = listing->BeginOwnChange();
-  int rc = Directory() ? ::rmdir(path_.c_str()) : ::unlink(path_.c_str());
-  if (rc == 0) listing->OwnRemoved(wasCurrent, Name());
+  bool folder = Directory();
+  int rc = folder ? ::rmdir(path_.c_str()) : ::unlink(path_.c_str());
+  if (rc != 0) return;
+  listing->OwnRemoved(wasCurrent, Name());
+  // A folder made again at this path is another one, with nothing in it yet.
+  if (folder) OwnListing().OwnFolderRemoved();
+}
+
+detail::FolderListing& FolderItem::OwnListing() const {
+  if (!ownListing_) ownListing_ = detail::ListingFor(path_);
+  return *ownListing_;
+}
+
+std::size_t FolderItem::ListedIndex(const detail::FolderListing& listing) const {
+  // Item set these; they hold until the listing changes.
+  if (listing_.get() == &listing && listingGeneration_ == listing.generation &&
+      listingIndex_ < listing.entries.size())
+    return listingIndex_;
+  std::size_t index = 0;
+  return listing.Find(Name(), &index) ? index : String::npos;
 }
 
 Int32 FolderItem::Count() const {
-  auto listing = detail::ListingFor(path_);
-  listing->Refresh();
-  return static_cast<Int32>(std::min<std::size_t>(listing->entries.size(), 0x7fffffff));
+  detail::FolderListing& listing = OwnListing();
+  listing.Refresh();
+  return static_cast<Int32>(std::min<std::size_t>(listing.entries.size(), 0x7fffffff));
 }
 
 Ref<FolderItem> FolderItem::Item(Int32 index) const {
-  auto listing = detail::ListingFor(path_);
-  listing->EnsureLoaded();
-  if (index < 1 || static_cast<std::size_t>(index) > listing->entries.size()) return nullptr;
+  detail::FolderListing& listing = OwnListing();
+  listing.EnsureLoaded(index < 1 ? 0 : static_cast<std::size_t>(index));
+  if (index < 1 || static_cast<std::size_t>(index) > listing.entries.size()) return nullptr;
   std::size_t i = static_cast<std::size_t>(index - 1);
+  const String& name = listing.entries[i].name;
   auto item = std::make_shared<FolderItem>();
-  item->path_ = JoinPath(path_, listing->entries[i].name);
-  item->listing_ = listing;
-  item->listingGeneration_ = listing->generation;
+  // One allocation for the path: this runs once per item of every rebuild.
+  item->path_.reserve(path_.size() + 1 + name.size());
+  item->path_ = path_;
+  if (path_ != "/") item->path_ += '/';
+  item->path_ += name;
+  item->listing_ = ownListing_;
+  item->listingGeneration_ = listing.generation;
   item->listingIndex_ = i;
   return item;
 }
 
 String FolderItem::MacType() const {
-  const detail::FolderListing::Entry* entry = nullptr;
-  if (listing_) {
-    if (listing_->generation == listingGeneration_ && listingIndex_ < listing_->entries.size())
-      entry = &listing_->entries[listingIndex_];
-    else
-      entry = listing_->Find(Name());
-  }
-  if (entry) {
-    if (entry->kind == detail::FolderListing::Folder) return "fold";
-    return entry->kind == detail::FolderListing::File && entry->text ? "TEXT" : "";
+  std::size_t index = listing_ ? ListedIndex(*listing_) : String::npos;
+  if (index != String::npos) {
+    const auto& entry = listing_->entries[index];
+    if (entry.kind == detail::FolderListing::Folder) return "fold";
+    return entry.kind == detail::FolderListing::File && entry.text ? "TEXT" : "";
   }
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0) return "";
@@ -134,14 +152,21 @@ String FolderItem::MacType() const {
 }
 
 Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
-  auto listing = listing_ ? listing_ : detail::ListingFor(ParentPath(path_));
-  String name = Name();
+  std::shared_ptr<detail::FolderListing> parent;
+  detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(path_)));
+  std::size_t index = ListedIndex(listing);
+  // Watched, what is kept is current: no system call.
+  if (index != String::npos && listing.Watched())
+    if (auto cached = listing.CachedContent(listing.entries[index], nullptr))
+      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(cached)));
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
   // Unchanged since it was last read or written here (same inode, size,
   // modification and change time, so also the same permissions).
-  if (const auto* cached = listing->CachedContent(name, detail::StatKey::Of(st)))
-    return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(cached->bytes, -1));
+  detail::StatKey key = detail::StatKey::Of(st);
+  if (index != String::npos)
+    if (auto cached = listing.CachedContent(listing.entries[index], &key))
+      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(cached)));
 
   int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -149,14 +174,14 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
     ::close(fd);
     return nullptr;
   }
-  auto backing = std::make_unique<TextInputStream::Backing>(String(), fd);
+  auto backing = std::make_unique<TextInputStream::Backing>(fd);
   backing->path = path_;
   if (S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= detail::FolderListing::kCachedFileMax) {
     // Read it whole now; if it grew meanwhile, keep reading but cache nothing.
     while (backing->Fill()) {
     }
     if (backing->buf.size() == static_cast<std::size_t>(st.st_size))
-      listing->RememberContent(name, detail::StatKey::Of(st), backing->buf);
+      listing.RememberContent(Name(), detail::StatKey::Of(st), backing->buf);
   }
   return std::make_shared<TextInputStream>(std::move(backing));
 }

@@ -43,6 +43,11 @@ class FolderItem : public Object {
   std::shared_ptr<detail::FolderListing> listing_;
   std::uint64_t listingGeneration_ = 0;
   std::size_t listingIndex_ = 0;
+  // The listing of this folder itself, looked up once for Count and Item.
+  mutable std::shared_ptr<detail::FolderListing> ownListing_;
+  detail::FolderListing& OwnListing() const;
+  // This item's place in listing (its folder's), or npos when it is not listed.
+  std::size_t ListedIndex(const detail::FolderListing& listing) const;
 };
 
 // Volume 0 is the startup volume: "/", or TALLYPOINT_STARTUP_VOLUME when set.

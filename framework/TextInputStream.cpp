@@ -9,6 +9,15 @@
 
 namespace fw {
 
+namespace {
+// find_first_of("\r\n") searches the two-byte set once per byte of the line.
+std::size_t FindLineEnd(const String& s, std::size_t from) {
+  for (std::size_t i = from; i < s.size(); ++i)
+    if (s[i] == '\n' || s[i] == '\r') return i;
+  return String::npos;
+}
+}  // namespace
+
 TextInputStream::Backing::~Backing() { CloseFd(); }
 
 void TextInputStream::Backing::CloseFd() {
@@ -46,12 +55,13 @@ TextInputStream::~TextInputStream() = default;
 
 String TextInputStream::ReadLine() {
   Backing& b = *b_;
+  const String& data = b.Data();
   std::size_t scanned = 0;  // bytes after pos already known to hold no line end
   for (;;) {
-    std::size_t end = b.buf.find_first_of("\r\n", b.pos + scanned);
+    std::size_t end = FindLineEnd(data, b.pos + scanned);
     if (end != String::npos) {
       // A CR at the end of what is read so far may be the first half of CR LF.
-      if (b.buf[end] == '\r' && end + 1 == b.buf.size()) {
+      if (data[end] == '\r' && end + 1 == data.size()) {
         std::size_t offset = end - b.pos;
         if (b.Fill()) {
           scanned = offset;
@@ -59,16 +69,16 @@ String TextInputStream::ReadLine() {
         }
         end = b.pos + offset;
       }
-      String line = b.buf.substr(b.pos, end - b.pos);
+      String line = data.substr(b.pos, end - b.pos);
       std::size_t next = end + 1;
-      if (b.buf[end] == '\r' && next < b.buf.size() && b.buf[next] == '\n') ++next;
+      if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
       b.pos = next;
       return line;
     }
-    scanned = b.buf.size() - b.pos;
+    scanned = data.size() - b.pos;
     if (!b.Fill()) {
-      String line = b.buf.substr(b.pos);
-      b.pos = b.buf.size();
+      String line = data.substr(b.pos);
+      b.pos = data.size();
       return line;
     }
   }
@@ -78,16 +88,18 @@ String TextInputStream::ReadAll() {
   Backing& b = *b_;
   while (b.Fill()) {
   }
-  String rest = b.buf.substr(b.pos);
-  b.pos = b.buf.size();
+  const String& data = b.Data();
+  String rest = data.substr(b.pos);
+  b.pos = data.size();
   return rest;
 }
 
-bool TextInputStream::EndOfFile() const { return b_->pos >= b_->buf.size() && !b_->Fill(); }
+bool TextInputStream::EndOfFile() const { return b_->pos >= b_->Data().size() && !b_->Fill(); }
 
 void TextInputStream::Close() {
   b_->CloseFd();
   b_->buf.clear();
+  b_->cached.reset();
   b_->pos = 0;
 }
 

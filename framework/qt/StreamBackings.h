@@ -8,17 +8,21 @@
 
 namespace fw {
 
-// Bytes already in memory (a cached small file) and, when fd is open, the
-// rest of the file after them.
+// An open file read into buf as needed, or a cached small file read in
+// place, without a copy: a list rebuild opens every call file.
 class TextInputStream::Backing {
  public:
-  Backing(String bytes, int fd) : buf(std::move(bytes)), fd(fd) {}
+  explicit Backing(int fd) : fd(fd) {}
+  explicit Backing(std::shared_ptr<const detail::FolderListing::CachedFile> file) : cached(std::move(file)) {}
   ~Backing();
-  // Reads more of the file; false at its end.
+  // Reads more of the file into buf; false at its end.
   bool Fill();
   void CloseFd();
+  // Everything read so far; the same object until Close.
+  const String& Data() const { return cached ? cached->bytes : buf; }
 
   String buf;
+  std::shared_ptr<const detail::FolderListing::CachedFile> cached;
   std::size_t pos = 0;
   int fd = -1;
   String path;  // for error reports
