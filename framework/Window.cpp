@@ -144,9 +144,18 @@ int Window::Backing::MenuBarHeight() const {
   return h > 0 ? h : menuBar->sizeHint().height();
 }
 
+namespace {
+// Sizes are the program's to choose, but Qt's arithmetic is int: keep every
+// size within what a widget can have, and every move within Int32.
+int FitSize(Int32 v, int reserved = 0) { return std::clamp<Int32>(v, 0, QWIDGETSIZE_MAX - reserved); }
+void SaturatingAdd(Int32& v, int delta) {
+  v = static_cast<Int32>(std::clamp<std::int64_t>(std::int64_t{v} + delta, INT32_MIN, INT32_MAX));
+}
+}  // namespace
+
 void Window::Backing::ApplyGeometry() {
   if (!top) return;
-  const QSize size(width, height);
+  const QSize size(FitSize(width), FitSize(height));
   // Move or stretch the controls locked to the right or bottom edge.
   if (size != laidOutContent) {
     const int dw = size.width() - laidOutContent.width(), dh = size.height() - laidOutContent.height();
@@ -155,16 +164,14 @@ void Window::Backing::ApplyGeometry() {
       auto* rc = dynamic_cast<RectControl*>(e.control.get());
       if (!rc) continue;
       auto& c = rc->backing();
-      if (c.lockRight) (c.lockLeft ? c.width : c.left) += dw;
-      if (c.lockBottom) (c.lockTop ? c.height : c.top) += dh;
+      if (c.lockRight) SaturatingAdd(c.lockLeft ? c.width : c.left, dw);
+      if (c.lockBottom) SaturatingAdd(c.lockTop ? c.height : c.top, dh);
       if (dw || dh) c.ApplyGeometry();
     }
   }
   applying = true;
   const int mb = MenuBarHeight();
-  // Sizes are the program's to choose, but Qt's arithmetic is int: keep
-  // every size within what a widget can have.
-  auto fit = [mb](Int32 v) { return std::clamp<Int32>(v, 0, QWIDGETSIZE_MAX - mb); };
+  auto fit = [mb](Int32 v) { return FitSize(v, mb); };
   const int w = fit(width), h = fit(height);
   if (menuBar) {
     menuBar->setVisible(menuBarVisible);
