@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "framework/Testing.h"
 #include "framework/Application.h"
 #include "framework/Runtime.h"
 #include "framework/Timer.h"
@@ -16,17 +17,7 @@ using namespace fw;
 
 namespace {
 
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!cond()) {
-    if (clock.elapsed() > timeoutMs) return cond();
-    QEventLoop loop;
-    QTimer::singleShot(2, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
+bool RunUntil(const std::function<bool()>& cond, int timeoutMs) { return fw::testing::RunEventLoopUntil(cond, timeoutMs); }
 
 // What the process writes to standard error while it lives.
 class StderrCapture {

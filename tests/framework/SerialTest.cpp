@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 
+#include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/Serial.h"
 #include "support/TestEnvironment.h"
@@ -26,27 +27,10 @@ using fw::Serial;
 using fw::String;
 
 // Runs the event loop until cond holds or ms pass; returns cond().
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
-  if (cond()) return true;
-  QEventLoop loop;
-  QTimer check, deadline;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (cond()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, [&] { loop.quit(); });
-  check.start(5);
-  deadline.setSingleShot(true);
-  deadline.start(ms);
-  loop.exec();
-  return cond();
-}
+bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
 
 // Lets the loop run with nothing of the test's own to do.
-void RunIdle(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
+void RunIdle(int ms) { fw::testing::RunEventLoopFor(ms); }
 
 double CpuSeconds() {
   timespec ts{};

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/ServerSocket.h"
 #include "framework/qt/TcpBacking.h"
@@ -23,26 +24,9 @@ using fw::ServerSocket;
 using fw::String;
 using fw::TCPSocket;
 
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
-  if (cond()) return true;
-  QEventLoop loop;
-  QTimer check, deadline;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (cond()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, [&] { loop.quit(); });
-  check.start(5);
-  deadline.setSingleShot(true);
-  deadline.start(ms);
-  loop.exec();
-  return cond();
-}
+bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
 
-void RunFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
+void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
 
 // A sender: a blocking client socket.
 class Client {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/Timer.h"
 
@@ -13,20 +14,8 @@ using namespace fw;
 
 namespace {
 
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!cond()) {
-    if (clock.elapsed() > timeoutMs) return cond();
-    QEventLoop loop;
-    QTimer::singleShot(2, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-void RunFor(int ms) {
-  RunUntil([] { return false; }, ms);
-}
+bool RunUntil(const std::function<bool()>& cond, int timeoutMs) { return fw::testing::RunEventLoopUntil(cond, timeoutMs); }
+void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
 
 // A program's timer subclass, hooked to Action the way the program's classes are.
 class TickTimer : public Timer {
