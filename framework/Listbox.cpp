@@ -153,15 +153,17 @@ void Listbox::CreateWidget() {
   if (!s.rows.empty()) ScheduleReset(*this);
 }
 
-void Listbox::AddRow(const String& text) {
-  State(*this).rows.push_back(text);
+void Listbox::AddRow(const String& text) { AddRow(String(text)); }
+
+void Listbox::AddRow(String&& text) {
+  State(*this).rows.push_back(std::move(text));
   ScheduleReset(*this);
 }
 
 void Listbox::DeleteAllRows() {
   ListState& s = State(*this);
+  // The capacity stays: a rebuild adds about as many rows as it removed.
   s.rows.clear();
-  s.rows.shrink_to_fit();
   s.listIndex = -1;
   ScheduleReset(*this);
 }

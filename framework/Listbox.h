@@ -11,6 +11,7 @@ class Listbox : public RectControl {
  public:
   Listbox();
   void AddRow(const String& text);
+  void AddRow(String&& text);  // takes a row built for the list without copying it
   void DeleteAllRows();
   Int32 ListCount() const;
   String List(Int32 row) const;  // zero-based
