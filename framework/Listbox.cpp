@@ -170,16 +170,12 @@ void Listbox::DeleteAllRows() {
 
 Int32 Listbox::ListCount() const { return static_cast<Int32>(State(*this).rows.size()); }
 
-String Listbox::List(Int32 row) const {
-  const auto& rows = State(*this).rows;
-  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
-  return rows[static_cast<std::size_t>(row)];
-}
+String Listbox::List(Int32 row) const { return gui::RowAt(State(*this).rows, row); }
 
 Int32 Listbox::ListIndex() const { return State(*this).listIndex; }
 void Listbox::ListIndex(Int32 row) {
   ListState& s = State(*this);
-  s.listIndex = row >= 0 && static_cast<std::size_t>(row) < s.rows.size() ? row : -1;
+  s.listIndex = gui::RowOrNone(s.rows, row);
   ApplySelection(*this);
 }
 

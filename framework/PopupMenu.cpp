@@ -71,16 +71,12 @@ void PopupMenu::DeleteAllRows() {
 
 Int32 PopupMenu::ListCount() const { return static_cast<Int32>(State(*this).rows.size()); }
 
-String PopupMenu::List(Int32 row) const {
-  const auto& rows = State(*this).rows;
-  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
-  return rows[static_cast<std::size_t>(row)];
-}
+String PopupMenu::List(Int32 row) const { return gui::RowAt(State(*this).rows, row); }
 
 Int32 PopupMenu::ListIndex() const { return State(*this).listIndex; }
 void PopupMenu::ListIndex(Int32 row) {
   PopupState& s = State(*this);
-  s.listIndex = row >= 0 && static_cast<std::size_t>(row) < s.rows.size() ? row : -1;
+  s.listIndex = gui::RowOrNone(s.rows, row);
   Sync(*this);
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "framework/Graphics.h"
 #include "framework/MenuItem.h"
@@ -110,6 +111,17 @@ class Graphics::Backing {
 };
 
 namespace gui {
+
+// The text of a list's row, empty when there is no such row.
+inline String RowAt(const std::vector<String>& rows, Int32 row) {
+  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
+  return rows[static_cast<std::size_t>(row)];
+}
+
+// row when it names a row of the list, else -1 (no selection).
+inline Int32 RowOrNone(const std::vector<String>& rows, Int32 row) {
+  return row >= 0 && static_cast<std::size_t>(row) < rows.size() ? row : -1;
+}
 
 // Raw bytes as they may be shown: each byte as its Latin-1 character,
 // control characters as visible symbols that never act. At most maxBytes

@@ -23,18 +23,9 @@ using namespace std::chrono_literals;
 struct Rig {
   tptest::TempDir dir;
   rel::Pty pty;
-  rel::ProgramOptions o;
+  rel::ProgramOptions o = rel::SerialProgramIn(dir, pty.slavePath());
   std::unique_ptr<rel::Program> prog;
 
-  Rig() {
-    o.binary = TALLYPOINT_BINARY;
-    o.volume = dir / "volume";
-    o.preferences = dir / "prefs";
-    o.serialPorts = pty.slavePath();
-    o.log = dir / "program.log";
-    rel::fs::create_directories(o.volume);
-    rel::WriteSettingsFile(o.preferences, pty.slavePath());
-  }
   ~Rig() {
     if (prog) prog->Stop(SIGKILL, 3000ms);
   }

@@ -42,6 +42,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/TestEnvironment.h"
+
 extern char** environ;
 
 namespace rel {
@@ -473,6 +475,19 @@ struct ProgramOptions {
   std::string log;          // standard output and error
   std::string modalLog;     // TALLYPOINT_MODAL_LOG: modal dialogs answered, not shown
 };
+
+// A program in dir reading the serial line pty, chosen in its settings file.
+inline ProgramOptions SerialProgramIn(const tptest::TempDir& dir, const std::string& ptySlave) {
+  ProgramOptions o;
+  o.binary = TALLYPOINT_BINARY;
+  o.volume = dir / "volume";
+  o.preferences = dir / "prefs";
+  o.serialPorts = ptySlave;
+  o.log = dir / "program.log";
+  fs::create_directories(o.volume);
+  WriteSettingsFile(o.preferences, ptySlave);
+  return o;
+}
 
 // build/tallypoint as a child process, headless.
 class Program {

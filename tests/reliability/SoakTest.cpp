@@ -114,14 +114,7 @@ double SoakSeconds() {
 TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   tptest::TempDir dir;
   rel::Pty pty;
-  rel::ProgramOptions o;
-  o.binary = TALLYPOINT_BINARY;
-  o.volume = dir / "volume";
-  o.preferences = dir / "prefs";
-  o.serialPorts = pty.slavePath();
-  o.log = dir / "program.log";
-  rel::fs::create_directories(o.volume);
-  rel::WriteSettingsFile(o.preferences, pty.slavePath());
+  rel::ProgramOptions o = rel::SerialProgramIn(dir, pty.slavePath());
   const bool tcp = kNs.net;
   if (!tcp) std::cout << "[ SKIPPED  ] TCP clients: no network namespace of our own (" << kNs.netWhy << ")\n";
 
