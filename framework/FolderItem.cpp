@@ -168,9 +168,11 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
     if (auto cached = listing.CachedContent(listing.entries[index], &key))
       return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(cached)));
 
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never blocks: the entry may have become a FIFO or a device since it was
+  // listed, and only a regular file is read.
+  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
