@@ -3,6 +3,7 @@
 #include "capture/App.h"
 #include "capture/CallFile.h"
 #include "capture/MainWindowControls.h"
+#include "framework/Event.h"
 #include "framework/Strings.h"
 
 fw::ClassRecord secondTimer::Record() {
@@ -39,5 +40,11 @@ void secondTimer::Event_Action() {
 
 void secondTimer::writeFile(const fw::String& s) {
   capture::WriteCallFile(*this, s);
-  Window1()->updateFileList();
+  // The call file is made: whatever the list rebuild meets, the record must
+  // still leave the buffer, or every later tick would bill it again.
+  try {
+    Window1()->updateFileList();
+  } catch (const std::exception& e) {
+    fw::RuntimeUnhandledException(e, "Window1.updateFileList");
+  }
 }

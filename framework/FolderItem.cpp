@@ -120,7 +120,7 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
   listing.EnsureLoaded(index < 1 ? 0 : static_cast<std::size_t>(index));
   if (index < 1 || static_cast<std::size_t>(index) > listing.entries.size()) return nullptr;
   std::size_t i = static_cast<std::size_t>(index - 1);
-  const String& name = listing.entries[i].name;
+  const std::string_view name = listing.entries[i].Name();
   auto item = std::make_shared<FolderItem>();
   // One allocation for the path: this runs once per item of every rebuild.
   item->path_.reserve(path_.size() + 1 + name.size());
@@ -155,35 +155,31 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   std::shared_ptr<detail::FolderListing> parent;
   detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(path_)));
   std::size_t index = ListedIndex(listing);
-  // Watched, what is kept is current: no system call.
-  if (index != String::npos && listing.Watched())
-    if (auto cached = listing.CachedContent(listing.entries[index], nullptr))
-      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(cached)));
-  struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
-  // Unchanged since it was last read or written here (same inode, size,
-  // modification and change time, so also the same permissions).
-  detail::StatKey key = detail::StatKey::Of(st);
-  if (index != String::npos)
-    if (auto cached = listing.CachedContent(listing.entries[index], &key))
-      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(cached)));
-
+  // Watched, a first line once read is current: no system call.
+  if (index != String::npos && listing.Watched()) {
+    detail::FolderListing::HeldLine held;
+    bool unreadable = false;
+    if (listing.FirstLine(index, held, &unreadable))
+      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(held), path_));
+    if (unreadable) return nullptr;
+  }
   // Never blocks: the entry may have become a FIFO or a device since it was
   // listed, and only a regular file is read.
   int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
   auto backing = std::make_unique<TextInputStream::Backing>(fd);
   backing->path = path_;
-  if (S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= detail::FolderListing::kCachedFileMax) {
-    // Read it whole now; if it grew meanwhile, keep reading but cache nothing.
-    while (backing->Fill()) {
-    }
-    if (backing->buf.size() == static_cast<std::size_t>(st.st_size))
-      listing.RememberContent(Name(), detail::StatKey::Of(st), backing->buf);
+  // A file that opens but cannot be read (a bad sector) counts as one that
+  // cannot be opened, rather than failing in the middle of its first line.
+  try {
+    backing->Fill();
+  } catch (const IOException&) {
+    return nullptr;
   }
   return std::make_shared<TextInputStream>(std::move(backing));
 }

@@ -1,10 +1,13 @@
 #include "framework/TextInputStream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "framework/qt/SharedText.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -50,11 +53,46 @@ bool TextInputStream::Backing::Fill() {
   }
 }
 
+void TextInputStream::Backing::Unhold() {
+  using detail::FolderListing;
+  holding = false;
+  buf.clear();
+  pos = 0;
+  const std::size_t endSize = held.end == FolderListing::CRLF ? 2 : held.end == FolderListing::NoEnd ? 0 : 1;
+  if (!served) {
+    buf.assign(held.data, held.size);
+    if (held.end == FolderListing::CR || held.end == FolderListing::CRLF) buf += '\r';
+    if (held.end == FolderListing::LF || held.end == FolderListing::CRLF) buf += '\n';
+  }
+  const bool more = held.more;
+  const off_t skip = static_cast<off_t>(held.size + endSize);
+  held = {};
+  if (!more) return;
+  // The rest is read from the file, past the line already known.
+  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, skip, SEEK_SET) != skip) {
+    int err = fd < 0 ? errno : EIO;
+    CloseFd();
+    throw IOException("cannot read " + path + ": " + std::strerror(err));
+  }
+}
+
 TextInputStream::TextInputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}
 TextInputStream::~TextInputStream() = default;
 
 String TextInputStream::ReadLine() {
   Backing& b = *b_;
+  if (b.holding) {
+    if (!b.served) {
+      b.served = true;
+      // A list that shows this line refers to the held bytes instead of a copy.
+      detail::NoteLineHandedOut(b.held.owner, b.held.data, b.held.size);
+      return String(b.held.data, b.held.size);
+    }
+    if (!b.held.more) return String();
+    b.Unhold();
+  }
   const String& data = b.Data();
   std::size_t scanned = 0;  // bytes after pos already known to hold no line end
   for (;;) {
@@ -86,6 +124,7 @@ String TextInputStream::ReadLine() {
 
 String TextInputStream::ReadAll() {
   Backing& b = *b_;
+  if (b.holding) b.Unhold();
   while (b.Fill()) {
   }
   const String& data = b.Data();
@@ -94,12 +133,21 @@ String TextInputStream::ReadAll() {
   return rest;
 }
 
-bool TextInputStream::EndOfFile() const { return b_->pos >= b_->Data().size() && !b_->Fill(); }
+bool TextInputStream::EndOfFile() const {
+  const Backing& b = *b_;
+  if (b.holding) {
+    using detail::FolderListing;
+    if (b.served) return !b.held.more;
+    return b.held.size == 0 && b.held.end == FolderListing::NoEnd && !b.held.more;  // an empty file
+  }
+  return b_->pos >= b_->Data().size() && !b_->Fill();
+}
 
 void TextInputStream::Close() {
   b_->CloseFd();
-  b_->buf.clear();
-  b_->cached.reset();
+  String().swap(b_->buf);
+  b_->held = {};
+  b_->holding = false;
   b_->pos = 0;
 }
 

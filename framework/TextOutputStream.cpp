@@ -82,8 +82,16 @@ void TextOutputStream::Backing::Append(const String& s) {
   if (closed) throw IOException("write to " + folder + "/" + name + " after it was closed");
   pending += s;
   if (wholeValid) {
-    if (whole.size() + s.size() <= detail::FolderListing::kCachedFileMax) whole += s;
-    else wholeValid = false, whole.clear();
+    // The folder's cache holds the first line: keep until it has ended and
+    // two bytes after, enough to tell CR LF and whether more follows.
+    std::size_t from = whole.size();
+    whole += s;
+    if (lineEndAt == String::npos) lineEndAt = whole.find_first_of("\r\n", from);
+    if (lineEndAt != String::npos && whole.size() >= lineEndAt + 3) {
+      whole.resize(lineEndAt + 3);
+      wholeValid = false;
+      firstLineKnown = true;
+    }
   }
   if (pending.size() >= kSpillAt && !WritePending()) pending.clear();  // the failure is raised by Close
 }
@@ -130,7 +138,7 @@ void TextOutputStream::Backing::Commit() {
     throw IOException("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err));
   }
   listing->OwnAdded(wasCurrent, name, detail::FolderListing::File, true);
-  if (haveStat && wholeValid) listing->RememberContent(name, detail::StatKey::Of(st), whole);
+  if (haveStat && (wholeValid || firstLineKnown)) listing->RememberFirstLine(name, whole);
 }
 
 TextOutputStream::TextOutputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace fw::detail {
@@ -21,7 +22,6 @@ namespace {
 // Timestamps move in steps of the kernel's clock tick (up to 10 ms); a change
 // within the same step as a scan leaves the folder's stat as it was.
 constexpr std::int64_t kTimestampStepNs = 20'000'000;
-constexpr std::size_t kContentBudget = 64u << 20;
 
 // What changes a folder's listing or the contents of a file in it, and the
 // folder going away. Ancestors are watched only for going away: the path
@@ -39,8 +39,6 @@ std::int64_t NowNs() {
   clock_gettime(CLOCK_REALTIME, &ts);
   return Ns(ts);
 }
-
-bool NameLess(const FolderListing::Entry& e, const String& name) { return e.name < name; }
 
 String Join(const String& folder, const String& name) { return folder == "/" ? "/" + name : folder + "/" + name; }
 }  // namespace
@@ -156,7 +154,7 @@ class Watcher {
           if (u.folder) u.listing->Drop(false);
       return;
     }
-    String name(ev.name);
+    std::string_view name(ev.name);
     for (const Use& u : it->second)
       if (u.folder) u.listing->Changed(ev.mask, name);
   }
@@ -183,14 +181,84 @@ StatKey StatKey::Of(const struct stat& st) {
   return StatKey{st.st_dev, st.st_ino, st.st_size, Ns(st.st_mtim), Ns(st.st_ctim)};
 }
 
-bool HasTextName(const String& name) {
-  return name.size() >= 4 && name.compare(name.size() - 4, 4, ".txt") == 0;
-}
+bool HasTextName(std::string_view name) { return name.size() >= 4 && name.substr(name.size() - 4) == ".txt"; }
 
 bool HasTextAttribute(const String& path) {
   char buf[8];
   ssize_t n = ::getxattr(path.c_str(), kMacTypeAttribute, buf, sizeof buf);
   return n == 4 && std::memcmp(buf, "TEXT", 4) == 0;
+}
+
+bool ReadFirstLine(int fd, String& line, FolderListing::LineEnd& end, bool& more) {
+  line.clear();
+  end = FolderListing::NoEnd;
+  more = false;
+  char chunk[4096];
+  bool pendingCR = false;  // CR LF may be split across reads
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      if (pendingCR) end = FolderListing::CR;
+      return true;
+    }
+    std::string_view got(chunk, static_cast<std::size_t>(n));
+    std::size_t at = 0;
+    if (!pendingCR) {
+      at = got.find_first_of("\r\n");
+      if (at == std::string_view::npos) {
+        line.append(got);
+        continue;
+      }
+      line.append(got.substr(0, at));
+      if (got[at] == '\n') {
+        end = FolderListing::LF;
+        more = at + 1 < got.size();
+        return true;
+      }
+      if (++at == got.size()) {
+        pendingCR = true;
+        continue;
+      }
+    }
+    end = got[at] == '\n' ? FolderListing::CRLF : FolderListing::CR;
+    more = at + (end == FolderListing::CRLF ? 1u : 0u) < got.size();
+    return true;
+  }
+}
+
+const char* ByteArena::Add(std::string_view bytes, std::uint32_t& chunk) {
+  total_ += bytes.size();
+  // A large line gets a block of its own, so that freeing it frees it all.
+  if (bytes.size() > kChunk / 4) {
+    auto c = std::make_shared<Chunk>();
+    c->bytes.reset(new char[bytes.size()]);
+    c->capacity = c->used = bytes.size();
+    std::memcpy(c->bytes.get(), bytes.data(), bytes.size());
+    chunk = static_cast<std::uint32_t>(chunks_.size());
+    chunks_.push_back(std::move(c));
+    return chunks_.back()->bytes.get();
+  }
+  if (filling_ == UINT32_MAX || chunks_[filling_]->capacity - chunks_[filling_]->used < bytes.size()) {
+    auto c = std::make_shared<Chunk>();
+    c->bytes.reset(new char[kChunk]);
+    c->capacity = kChunk;
+    filling_ = static_cast<std::uint32_t>(chunks_.size());
+    chunks_.push_back(std::move(c));
+  }
+  Chunk& c = *chunks_[filling_];
+  char* at = c.bytes.get() + c.used;
+  if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
+  c.used += bytes.size();
+  chunk = filling_;
+  return at;
+}
+
+void ByteArena::Clear() {
+  chunks_.clear();
+  total_ = garbage_ = 0;
+  filling_ = UINT32_MAX;
 }
 
 std::shared_ptr<FolderListing> ListingFor(const String& folderPath) {
@@ -210,7 +278,8 @@ void FolderListing::RefreshSlow() {
     if (watched_) Drop(true);
     if (present_ || !loaded_ || !entries.empty()) {
       entries.clear();
-      contentBytes_ = 0;
+      names_.Clear();
+      lines_.Clear();
       ++generation;
     }
     loaded_ = true;
@@ -236,9 +305,8 @@ void FolderListing::CatchUp() {
 bool FolderListing::StartWatching() {
   Watcher* w = Watcher::Instance();
   if (!w || !w->Watch(*this)) return false;
-  // Contents read before the watch began may have changed unreported.
-  for (Entry& e : entries) e.cached.reset();
-  contentBytes_ = 0;
+  // Lines read before the watch began may have changed unreported.
+  for (Entry& e : entries) ForgetLine(e);
   watched_ = true;
   return true;
 }
@@ -249,7 +317,8 @@ void FolderListing::Drop(bool unwatch) {
     watched_ = false;
   }
   entries.clear();
-  contentBytes_ = 0;
+  names_.Clear();
+  lines_.Clear();
   loaded_ = dirty_ = false;
   ++generation;
 }
@@ -273,7 +342,9 @@ void FolderListing::Scan(const struct stat& st) {
       // Hidden names: "." and "..", other programs' dot files and our own
       // temporaries of files still being written.
       if (de->d_name[0] == '.') continue;
-      Found f{names.size(), std::strlen(de->d_name), Other, false};
+      std::size_t length = std::strlen(de->d_name);
+      if (length > UINT16_MAX) continue;
+      Found f{names.size(), length, Other, false};
       unsigned char type = de->d_type;
       if (type == DT_UNKNOWN || type == DT_LNK) {
         struct stat est {};
@@ -283,9 +354,9 @@ void FolderListing::Scan(const struct stat& st) {
       names.append(de->d_name, f.length);
       if (type == DT_DIR) f.kind = Folder;
       if (type == DT_REG) {
-        String name(de->d_name, f.length);
+        std::string_view name(de->d_name, f.length);
         f.kind = File;
-        f.text = HasTextName(name) || madeHere_.count(name) || HasTextAttribute(Join(path, name));
+        f.text = HasTextName(name) || madeHere_.count(String(name)) || HasTextAttribute(Join(path, String(name)));
       }
       found.push_back(f);
     }
@@ -295,18 +366,30 @@ void FolderListing::Scan(const struct stat& st) {
   std::sort(found.begin(), found.end(), [&](const Found& a, const Found& b) { return nameOf(a) < nameOf(b); });
   std::vector<Entry> fresh;
   fresh.reserve(found.size() + 16);
-  // Keep the contents of files still there; unwatched, they are checked by stat before use.
-  contentBytes_ = 0;
+  ByteArena freshNames;
+  // Keep the lines of files still there; the events since the watch began
+  // forget those that change.
   auto old = entries.begin();
   for (const Found& f : found) {
-    Entry& e = fresh.emplace_back(Entry{String(nameOf(f)), f.kind, f.text, nullptr});
-    while (old != entries.end() && old->name < e.name) ++old;
-    if (old != entries.end() && old->name == e.name && old->cached && e.kind == File) {
-      e.cached = std::move(old->cached);
-      contentBytes_ += e.cached->bytes.size();
+    std::uint32_t unused = 0;
+    std::string_view name = nameOf(f);
+    const char* stored = freshNames.Add(name, unused);
+    Entry& e = fresh.emplace_back(
+        Entry{stored, nullptr, 0, 0, static_cast<std::uint16_t>(name.size()), f.kind, f.text, Unknown, NoEnd, false});
+    while (old != entries.end() && old->Name() < name) ++old;
+    if (old != entries.end() && old->Name() == name && e.kind == File && old->kind == File) {
+      e.line = old->line;
+      e.lineData = old->lineData;
+      e.lineSize = old->lineSize;
+      e.lineChunk = old->lineChunk;
+      e.lineEnd = old->lineEnd;
+      e.more = old->more;
+      old->line = Unknown;
     }
   }
+  for (Entry& e : entries) ForgetLine(e);  // those of names gone
   entries = std::move(fresh);
+  names_ = std::move(freshNames);
   sig_ = StatKey::Of(st);
   racy_ = started - sig_.mtimeNs < kTimestampStepNs;
   lastScanEnd_ = NowNs();
@@ -314,30 +397,90 @@ void FolderListing::Scan(const struct stat& st) {
   loaded_ = present_ = true;
   dirty_ = false;
   ++generation;
+  if (watched_) ReadAhead();
 }
 
-const FolderListing::Entry* FolderListing::Find(const String& name, std::size_t* index) const {
-  auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-  if (it == entries.end() || it->name != name) return nullptr;
+void FolderListing::ReadAhead() {
+  // Worth threads only for a large folder; a small one is read as it is listed.
+  constexpr std::size_t kWorthIt = 512;
+  std::vector<std::size_t> todo;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].kind == File && entries[i].text && entries[i].line == Unknown) todo.push_back(i);
+  if (todo.size() < kWorthIt) return;
+  int dfd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return;
+  struct Got {
+    std::size_t entry;
+    std::size_t at, size;  // in the slice's bytes
+    LineEnd end;
+    bool more;
+  };
+  struct Slice {
+    std::vector<Got> got;
+    String bytes;
+  };
+  unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  std::vector<Slice> slices(workers);
+  // Each thread reads its own stretch of the listing, so the bytes come back in
+  // listing order; nothing here touches the listing itself.
+  auto work = [&](unsigned w) {
+    Slice& s = slices[w];
+    std::size_t from = todo.size() * w / workers, to = todo.size() * (w + 1) / workers;
+    String line;
+    for (std::size_t k = from; k < to; ++k) {
+      const Entry& e = entries[todo[k]];
+      const String name(e.Name());
+      int fd = ::openat(dfd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      if (fd < 0) continue;
+      struct stat fst {};
+      LineEnd end = NoEnd;
+      bool more = false;
+      // Lines of a size no call record has are left to be read when asked for.
+      if (::fstat(fd, &fst) == 0 && S_ISREG(fst.st_mode) && fst.st_size <= (1 << 16) &&
+          ReadFirstLine(fd, line, end, more)) {
+        s.got.push_back(Got{todo[k], s.bytes.size(), line.size(), end, more});
+        s.bytes += line;
+      }
+      ::close(fd);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w);
+  work(0);
+  for (auto& t : threads) t.join();
+  ::close(dfd);
+  for (const Slice& s : slices)
+    for (const Got& g : s.got) Hold(entries[g.entry], std::string_view(s.bytes).substr(g.at, g.size), g.end, g.more);
+}
+
+std::vector<FolderListing::Entry>::iterator FolderListing::LowerBound(std::string_view name) {
+  return std::lower_bound(entries.begin(), entries.end(), name,
+                          [](const Entry& e, std::string_view n) { return e.Name() < n; });
+}
+
+const FolderListing::Entry* FolderListing::Find(std::string_view name, std::size_t* index) const {
+  auto it = std::lower_bound(entries.begin(), entries.end(), name,
+                             [](const Entry& e, std::string_view n) { return e.Name() < n; });
+  if (it == entries.end() || it->Name() != name) return nullptr;
   if (index) *index = static_cast<std::size_t>(it - entries.begin());
   return &*it;
 }
 
-void FolderListing::Changed(std::uint32_t mask, const String& name) {
+void FolderListing::Changed(std::uint32_t mask, std::string_view name) {
   // Nothing is kept of a listing not loaded, nor of hidden names.
   if (!loaded_ || name[0] == '.') return;
-  auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-  if (it != entries.end() && it->name == name) ForgetContent(*it);
+  auto it = LowerBound(name);
+  if (it != entries.end() && it->Name() == name) ForgetLine(*it);
   if (mask & kNameEvents) Recheck(name);
 }
 
-void FolderListing::Recheck(const String& name) {
-  String full = Join(path, name);
+void FolderListing::Recheck(std::string_view name) {
+  String full = Join(path, String(name));
   struct stat st {};
   bool exists = ::lstat(full.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) return Drop(false);  // cannot tell: read the folder afresh
-  auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-  bool listed = it != entries.end() && it->name == name;
+  auto it = LowerBound(name);
+  bool listed = it != entries.end() && it->Name() == name;
   if (!exists) {
     if (listed) Erase(it);
     return;
@@ -345,26 +488,110 @@ void FolderListing::Recheck(const String& name) {
   // As a scan sees it: a symbolic link counts as what it leads to.
   if (struct stat target {}; S_ISLNK(st.st_mode) && ::stat(full.c_str(), &target) == 0) st = target;
   Kind kind = S_ISDIR(st.st_mode) ? Folder : S_ISREG(st.st_mode) ? File : Other;
-  bool text = kind == File && (HasTextName(name) || madeHere_.count(name) || HasTextAttribute(full));
+  bool text = kind == File && (HasTextName(name) || madeHere_.count(String(name)) || HasTextAttribute(full));
   if (listed) {
+    if (kind != File) ForgetLine(*it);
     it->kind = kind;
     it->text = text;
   } else {
-    entries.insert(it, Entry{name, kind, text, nullptr});
-    ++generation;
+    Insert(it, name, kind, text);
   }
 }
 
-void FolderListing::ForgetContent(Entry& e) {
-  if (!e.cached) return;
-  contentBytes_ -= e.cached->bytes.size();
-  e.cached.reset();
+std::vector<FolderListing::Entry>::iterator FolderListing::Insert(std::vector<Entry>::iterator at,
+                                                                  std::string_view name, Kind kind, bool text) {
+  if (name.size() > UINT16_MAX) return at;
+  std::uint32_t unused = 0;
+  const char* stored = names_.Add(name, unused);
+  ++generation;
+  return entries.insert(
+      at, Entry{stored, nullptr, 0, 0, static_cast<std::uint16_t>(name.size()), kind, text, Unknown, NoEnd, false});
+}
+
+void FolderListing::Hold(Entry& e, std::string_view line, LineEnd end, bool more) {
+  ForgetLine(e);
+  if (line.size() > UINT32_MAX) return;
+  e.lineData = lines_.Add(line, e.lineChunk);
+  e.lineSize = static_cast<std::uint32_t>(line.size());
+  e.lineEnd = end;
+  e.more = more;
+  e.line = Held;
+}
+
+void FolderListing::ForgetLine(Entry& e) {
+  if (e.line == Held) lines_.Forget(e.lineSize);
+  e.line = Unknown;
+  e.lineData = nullptr;
+  e.lineSize = 0;
 }
 
 void FolderListing::Erase(std::vector<Entry>::iterator it) {
-  ForgetContent(*it);
+  ForgetLine(*it);
+  names_.Forget(it->nameSize);
   entries.erase(it);
   ++generation;
+  if (names_.Wasteful() || lines_.Wasteful()) Compact();
+}
+
+void FolderListing::Compact() {
+  ByteArena names, lines;
+  for (Entry& e : entries) {
+    std::uint32_t unused = 0;
+    e.nameData = names.Add(e.Name(), unused);
+    if (e.line == Held) e.lineData = lines.Add(std::string_view(e.lineData, e.lineSize), e.lineChunk);
+  }
+  // Streams and rows that still show old lines keep their chunks alive.
+  names_ = std::move(names);
+  lines_ = std::move(lines);
+  ++generation;
+}
+
+bool FolderListing::FirstLine(std::size_t index, HeldLine& out, bool* unreadable) {
+  if (!watched_ || index >= entries.size()) return false;
+  Entry& e = entries[index];
+  if (e.kind != File) return false;
+  if (e.line == Unknown) {
+    String full = Join(path, String(e.Name()));
+    int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;  // gone, or no permission: the caller opens it and sees why
+    struct stat st {};
+    String line;
+    LineEnd end = NoEnd;
+    bool more = false;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool readOk = ok && ReadFirstLine(fd, line, end, more);
+    ::close(fd);
+    if (!ok) return false;
+    // An entry that cannot be read (a bad sector) is not read again until it changes.
+    if (!readOk) {
+      ForgetLine(e);
+      e.line = Unreadable;
+    } else {
+      Hold(e, line, end, more);
+      if (lines_.Wasteful()) Compact();
+    }
+  }
+  if (e.line == Unreadable) {
+    if (unreadable) *unreadable = true;
+    return false;
+  }
+  out.owner = lines_.Owner(e.lineChunk);
+  out.data = e.lineData;
+  out.size = e.lineSize;
+  out.end = e.lineEnd;
+  out.more = e.more;
+  return true;
+}
+
+void FolderListing::RememberFirstLine(std::string_view name, std::string_view content) {
+  if (!watched_) return;
+  auto it = LowerBound(name);
+  if (it == entries.end() || it->Name() != name || it->kind != File) return;
+  std::size_t at = content.find_first_of("\r\n");
+  if (at == std::string_view::npos) return Hold(*it, content, NoEnd, false);
+  LineEnd end = content[at] == '\n' ? LF : at + 1 < content.size() && content[at + 1] == '\n' ? CRLF : CR;
+  std::size_t after = at + (end == CRLF ? 2 : 1);
+  Hold(*it, content.substr(0, at), end, after < content.size());
 }
 
 bool FolderListing::BeginOwnChange() {
@@ -391,54 +618,33 @@ void FolderListing::AfterOwnChange(bool wasCurrent) {
   ++generation;
 }
 
-void FolderListing::OwnAdded(bool wasCurrent, const String& name, Kind kind, bool text) {
-  if (text && kind == File) madeHere_.insert(name);
+void FolderListing::OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text) {
+  // A name ending in ".txt" is "TEXT" by its name alone.
+  if (text && kind == File && !HasTextName(name)) madeHere_.insert(String(name));
   if (wasCurrent) {
-    auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-    if (it != entries.end() && it->name == name) {
-      ForgetContent(*it);
+    auto it = LowerBound(name);
+    if (it != entries.end() && it->Name() == name) {
+      ForgetLine(*it);
       it->kind = kind;
       it->text = text;
     } else {
-      entries.insert(it, Entry{name, kind, text, nullptr});
+      Insert(it, name, kind, text);
     }
   }
   AfterOwnChange(wasCurrent);
 }
 
-void FolderListing::OwnRemoved(bool wasCurrent, const String& name) {
-  madeHere_.erase(name);
-  auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-  bool listed = it != entries.end() && it->name == name;
-  if (listed) ForgetContent(*it);
+void FolderListing::OwnRemoved(bool wasCurrent, std::string_view name) {
+  madeHere_.erase(String(name));
+  auto it = LowerBound(name);
+  bool listed = it != entries.end() && it->Name() == name;
+  if (listed) ForgetLine(*it);
   if (watched_ && loaded_ && !wasCurrent) {
     Recheck(name);  // the name may or may not be gone
   } else if (wasCurrent && listed) {
-    entries.erase(it);
+    Erase(it);
   }
   AfterOwnChange(wasCurrent);
-}
-
-std::shared_ptr<const FolderListing::CachedFile> FolderListing::CachedContent(const Entry& entry,
-                                                                              const StatKey* key) const {
-  if (!entry.cached) return nullptr;
-  if (watched_) return entry.cached;
-  return key && entry.cached->key == *key ? entry.cached : nullptr;
-}
-
-void FolderListing::RememberContent(const String& name, const StatKey& key, const String& bytes) {
-  auto it = std::lower_bound(entries.begin(), entries.end(), name, NameLess);
-  if (it == entries.end() || it->name != name || it->kind != File) return;  // only listed files are kept
-  ForgetContent(*it);
-  if (!watched_) {
-    // A file changed within the timestamp step of now could change again
-    // without its stat showing it: read it afresh next time.
-    std::int64_t now = NowNs();
-    if (now - key.mtimeNs < kTimestampStepNs || now - key.ctimeNs < kTimestampStepNs) return;
-  }
-  if (bytes.size() > kCachedFileMax || contentBytes_ + bytes.size() > kContentBudget) return;
-  contentBytes_ += bytes.size();
-  it->cached = std::make_shared<const CachedFile>(CachedFile{key, bytes});
 }
 
 }  // namespace fw::detail

@@ -1,20 +1,26 @@
 #pragma once
 // The cached listing of one folder, shared by every FolderItem of that path,
-// together with the contents of its small files (read through
-// OpenAsTextFile or written by CreateTextFile), so that rebuilding a list
-// after one new call file reads just that file.
+// together with the first line of each text file in it, so that rebuilding a
+// list after one new call file reads just that file.
 //
 // A listing loop asks Count, Item, MacType and OpenAsTextFile on every pass.
 // While the folder is watched (inotify, read on the event loop) the cache is
 // kept current by the change events, and a pass makes no system call at all;
 // changes by other processes show once the event loop has run, or at the
 // start of the next loop over the folder, which reads the events reported so
-// far. Where no watch can be had, Count stats the folder and OpenAsTextFile
-// the file, and the cache is checked against those stats.
+// far. Where no watch can be had, Count stats the folder, nothing of the
+// files is kept, and OpenAsTextFile reads the file.
+//
+// Names and first lines lie in append-only chunks, in listing order, so a
+// pass over a million entries streams through memory instead of chasing one
+// heap block per file. Every first line is held, whatever its size: the list
+// rows that show them refer to the same bytes (SharedText.h), so the cache
+// costs no second copy and has no budget past which files are read again.
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -22,8 +28,8 @@
 
 namespace fw::detail {
 
-// Identity and version of a file or folder as stat reports it. The change
-// time moves on every write, rename and change of permissions.
+// Identity and version of a folder as stat reports it. The change time moves
+// on every write, rename and change of permissions.
 struct StatKey {
   dev_t dev = 0;
   ino_t ino = 0;
@@ -33,23 +39,59 @@ struct StatKey {
   friend bool operator==(const StatKey&, const StatKey&) = default;
 };
 
+// Bytes that never move once added. Chunks are shared, so a stream or a list
+// row can keep bytes alive after the listing has let go of them.
+class ByteArena {
+ public:
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    std::size_t used = 0, capacity = 0;
+  };
+  // A stable copy of bytes; chunk names its owner.
+  const char* Add(std::string_view bytes, std::uint32_t& chunk);
+  const std::shared_ptr<Chunk>& Owner(std::uint32_t chunk) const { return chunks_[chunk]; }
+  // Bytes added once and no longer used by the listing.
+  void Forget(std::size_t bytes) { garbage_ += bytes; }
+  // Worth copying what is still used into a fresh arena.
+  bool Wasteful() const { return garbage_ > (16u << 20) && garbage_ > total_ - garbage_; }
+  void Clear();
+
+ private:
+  static constexpr std::size_t kChunk = 1u << 20;
+  std::vector<std::shared_ptr<Chunk>> chunks_;
+  std::size_t total_ = 0, garbage_ = 0;
+  std::uint32_t filling_ = UINT32_MAX;  // the chunk new bytes go to
+};
+
 class Watcher;
 
 struct FolderListing {
   enum Kind : char { File = 'f', Folder = 'd', Other = 'o' };
-  struct CachedFile {
-    StatKey key;  // checked only while the folder is not watched
-    String bytes;
-  };
+  // What is known of a listed file's first line.
+  enum Line : std::uint8_t { Unknown, Held, Unreadable };
+  // How the first line ends in the file.
+  enum LineEnd : std::uint8_t { NoEnd, CR, LF, CRLF };
   struct Entry {
-    String name;
+    const char* nameData;
+    const char* lineData;  // Held: the first line, in lines_
+    std::uint32_t lineSize;
+    std::uint32_t lineChunk;
+    std::uint16_t nameSize;
     Kind kind;
     bool text;  // Mac type "TEXT"
-    // Shared with open streams, which keep reading it if it is dropped.
-    std::shared_ptr<const CachedFile> cached;
+    Line line;
+    LineEnd lineEnd;
+    bool more;  // bytes follow the first line and its end
+    std::string_view Name() const { return {nameData, nameSize}; }
   };
-  // Files at most this size are kept whole after the first read.
-  static constexpr std::size_t kCachedFileMax = 4096;
+  // What a stream needs of a held first line.
+  struct HeldLine {
+    std::shared_ptr<const void> owner;
+    const char* data;
+    std::size_t size;
+    LineEnd end;
+    bool more;
+  };
 
   explicit FolderListing(String folderPath) : path(std::move(folderPath)) {}
   FolderListing(const FolderListing&) = delete;
@@ -74,26 +116,29 @@ struct FolderListing {
     itemAsked_ = index;
     if (!loaded_) RefreshSlow();
   }
-  const Entry* Find(const String& name, std::size_t* index = nullptr) const;
-  // The change events keep entries and cached contents current.
+  const Entry* Find(std::string_view name, std::size_t* index = nullptr) const;
+  // The change events keep entries and held lines current.
   bool Watched() const { return watched_; }
 
   // A change made by this process: call BeginOwnChange before it and one of
   // the Own* functions after it, which update the listing in place when it
   // was current, and otherwise leave the next Count a rescan.
   bool BeginOwnChange();
-  void OwnAdded(bool wasCurrent, const String& name, Kind kind, bool text);
+  void OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text);
   // wasCurrent false: the name may or may not be gone.
-  void OwnRemoved(bool wasCurrent, const String& name);
+  void OwnRemoved(bool wasCurrent, std::string_view name);
   // A change that left no visible trace (a temporary that came and went).
   void OwnTouched(bool wasCurrent) { AfterOwnChange(wasCurrent); }
   // This folder itself was removed by this process.
   void OwnFolderRemoved() { Drop(true); }
 
-  // The cached contents of a listed file: trusted while watched, otherwise
-  // only when key matches. Null when there are none.
-  std::shared_ptr<const CachedFile> CachedContent(const Entry& entry, const StatKey* key) const;
-  void RememberContent(const String& name, const StatKey& key, const String& bytes);
+  // The first line of the listed file at index, read once while the folder
+  // is watched and served from memory after that. False when it is not held
+  // (not watched, not a regular file, or it cannot be read; unreadable says
+  // which, and is remembered until the file changes).
+  bool FirstLine(std::size_t index, HeldLine& out, bool* unreadable);
+  // The first line of content this process has just written as name.
+  void RememberFirstLine(std::string_view name, std::string_view content);
 
  private:
   friend class Watcher;
@@ -101,17 +146,25 @@ struct FolderListing {
   // Applies the change events queued so far, without waiting for the event loop.
   static void CatchUp();
   void Scan(const struct stat& st);
+  // Reads the first lines of every text file not yet held, several at once:
+  // the first listing of a folder of years.
+  void ReadAhead();
   void AfterOwnChange(bool wasCurrent);
   bool StartWatching();
   // Forgets everything; with unwatch, also the watch, which the next Refresh
   // sets up anew (the folder at this path may be another one by then).
   void Drop(bool unwatch);
   // A change event about one name in the folder.
-  void Changed(std::uint32_t mask, const String& name);
+  void Changed(std::uint32_t mask, std::string_view name);
   // Makes the entry of name agree with the folder as it is now.
-  void Recheck(const String& name);
+  void Recheck(std::string_view name);
+  std::vector<Entry>::iterator Insert(std::vector<Entry>::iterator at, std::string_view name, Kind kind, bool text);
   void Erase(std::vector<Entry>::iterator it);
-  void ForgetContent(Entry& e);
+  void ForgetLine(Entry& e);
+  void Hold(Entry& e, std::string_view line, LineEnd end, bool more);
+  // Copies names and held lines into fresh arenas once most of the old is waste.
+  void Compact();
+  std::vector<Entry>::iterator LowerBound(std::string_view name);
 
   bool loaded_ = false;
   bool dirty_ = false;
@@ -122,18 +175,22 @@ struct FolderListing {
   std::vector<int> watches_;  // inotify watch descriptors: this folder and its ancestors
   StatKey sig_;
   std::int64_t lastScanEnd_ = 0, lastScanCost_ = 0;
-  std::size_t contentBytes_ = 0;
-  // Files this process made with CreateTextFile, "TEXT" even where the file
-  // system keeps no extended attributes.
+  ByteArena names_, lines_;
+  // Files this process made with CreateTextFile under a name without ".txt",
+  // "TEXT" even where the file system keeps no extended attributes.
   std::unordered_set<String> madeHere_;
 };
 
 // The one listing of that folder path.
 std::shared_ptr<FolderListing> ListingFor(const String& folderPath);
 
-bool HasTextName(const String& name);  // ends in ".txt"
+bool HasTextName(std::string_view name);  // ends in ".txt"
 // The user.mactype attribute says "TEXT".
 bool HasTextAttribute(const String& path);
 extern const char* const kMacTypeAttribute;
+
+// Reads the first line of an open regular file: its bytes, how it ends and
+// whether more follows. False on a read error (errno set).
+bool ReadFirstLine(int fd, String& line, FolderListing::LineEnd& end, bool& more);
 
 }  // namespace fw::detail

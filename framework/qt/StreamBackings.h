@@ -8,24 +8,30 @@
 
 namespace fw {
 
-// An open file read into buf as needed, or a cached small file read in
-// place, without a copy: a list rebuild opens every call file.
+// An open file read into buf as needed, or a first line held by the
+// folder's cache, handed out without reading the file; the file is opened
+// only if more than that line is asked for. A list rebuild opens every call
+// file.
 class TextInputStream::Backing {
  public:
   explicit Backing(int fd) : fd(fd) {}
-  explicit Backing(std::shared_ptr<const detail::FolderListing::CachedFile> file) : cached(std::move(file)) {}
+  Backing(detail::FolderListing::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
   ~Backing();
   // Reads more of the file into buf; false at its end.
   bool Fill();
   void CloseFd();
+  // Leaves the held line for the file itself, from where the stream stands.
+  void Unhold();
   // Everything read so far; the same object until Close.
-  const String& Data() const { return cached ? cached->bytes : buf; }
+  const String& Data() const { return buf; }
 
   String buf;
-  std::shared_ptr<const detail::FolderListing::CachedFile> cached;
+  detail::FolderListing::HeldLine held;
+  bool holding = false;  // reading from held, not yet from buf and fd
+  bool served = false;   // the held line has been handed out
   std::size_t pos = 0;
   int fd = -1;
-  String path;  // for error reports
+  String path;  // for error reports, and to read past a held line
 };
 
 // A new file is gathered in memory and spilled into a hidden temporary in
@@ -45,8 +51,10 @@ class TextOutputStream::Backing {
   std::shared_ptr<detail::FolderListing> listing;
   String folder, name;
   String pending;       // not yet written to the temporary
-  String whole;         // everything written, while it is small enough to cache
-  bool wholeValid = true;
+  String whole;         // everything written, up to just past the first line's end
+  bool wholeValid = true;  // whole is everything written so far
+  bool firstLineKnown = false;  // whole holds the first line and two bytes after it
+  std::size_t lineEndAt = String::npos;
   String tempPath;
   int fd = -1;
   int error = 0;        // errno of the first failure

@@ -84,5 +84,29 @@ TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kNoFolderMessage), 1) << program.Diagnostics();
 }
 
+
+// An entry of "Calls" that lists as a file but fails every read (a bad
+// sector, a lost network share). The rebuild after a call file meets it; the
+// record must still leave the buffer, or each tick would bill it again.
+TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
+  Pty pty;
+  Program program;
+  fs::create_directories(program.calls);
+  // Opened by the program, this is its own memory, whose first page reads as EIO.
+  fs::create_symlink("/proc/self/mem", program.calls + "/unreadable.txt");
+  Program::Options options;
+  options.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
+  options.serialPorts = pty.slavePath();
+  program.Start(options);
+  ASSERT_TRUE(WaitFor([&] { return pty.Raw(); }, 15s)) << "the serial port never opened" << program.Diagnostics();
+
+  pty.Write("billed once 5550199\r\n");
+  ASSERT_TRUE(program.WaitForCalls(1, 10s)) << program.Diagnostics();
+  std::this_thread::sleep_for(2500ms);  // five more ticks
+  EXPECT_EQ(Contents(ReadCalls(program.calls)), (std::vector<std::string>{"billed once 5550199"})) << program.Diagnostics();
+  EXPECT_TRUE(program.process.Running());
+  EXPECT_NE(program.Stderr().find("unreadable.txt"), std::string::npos) << "the unreadable entry was not reported";
+}
+
 }  // namespace
 }  // namespace e2e

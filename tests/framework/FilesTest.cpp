@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 #include <thread>
 
@@ -231,14 +232,60 @@ TEST(Files, ReadLineEndsLinesAtCrLfOrCrLf) {
       {String(65535, 'y') + "\r\nz", {String(65535, 'y'), "z"}},
       {longLine + "\r\n" + longLine, {longLine, longLine}},
   };
+  int n = 0;
   for (const auto& r : rows) {
-    WriteFile(tmp / "f.txt", r.content);
-    auto in = FolderItem::FromPath(tmp / "f.txt")->OpenAsTextFile();
-    ASSERT_FALSE(in.IsNil());
-    std::vector<String> lines;
-    while (!in->EndOfFile() && lines.size() < 10) lines.push_back(in->ReadLine());
-    EXPECT_EQ(lines, r.lines) << "content of " << r.content.size() << " bytes";
-    in->Close();
+    // Read plainly, then twice through a listing: once from the file, once
+    // from the first line its cache holds.
+    const std::string dir = tmp / std::to_string(++n);
+    std::filesystem::create_directory(dir);
+    WriteFile(dir + "/f.txt", r.content);
+    auto folder = FolderItem::FromPath(dir);
+    ASSERT_EQ(folder->Count(), 1);
+    for (const Ref<FolderItem>& item : {FolderItem::FromPath(dir + "/f.txt"), folder->Item(1), folder->Item(1)}) {
+      auto in = item->OpenAsTextFile();
+      ASSERT_FALSE(in.IsNil());
+      std::vector<String> lines;
+      while (!in->EndOfFile() && lines.size() < 10) lines.push_back(in->ReadLine());
+      EXPECT_EQ(lines, r.lines) << "content of " << r.content.size() << " bytes";
+      in->Close();
+      EXPECT_EQ(item->OpenAsTextFile()->ReadAll(), r.content);
+    }
+  }
+}
+
+// An entry listed as a text file that has become a FIFO or a device by the
+// time it is opened: opening it must neither block nor read without end.
+TEST(Files, ListedFileReplacedByAFifoOrADeviceOpensAsNilWithoutBlocking) {
+  TempDir tmp;
+  struct Row {
+    const char* what;
+    std::function<void(const std::string&)> replace;
+  };
+  const Row rows[] = {
+      {"fifo", [](const std::string& p) { ASSERT_EQ(mkfifo((p + ".new").c_str(), 0600), 0); }},
+      {"device", [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p + ".new"); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::string dir = tmp / r.what, path = dir + "/x.txt";
+    std::filesystem::create_directory(dir);
+    WriteFile(path, "a call");
+    auto folder = FolderItem::FromPath(dir);
+    ASSERT_EQ(folder->Count(), 1);
+    Ref<FolderItem> item = folder->Item(1);
+    ASSERT_EQ(item->MacType(), "TEXT");
+    r.replace(path);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    // Opened off the event loop: a blocked open is released after the deadline
+    // by a writer, so that the test fails instead of hanging.
+    auto opened = std::async(std::launch::async, [&] { return item->OpenAsTextFile().IsNil(); });
+    bool finished = opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+      int w = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (w >= 0) close(w);
+    }
+    ASSERT_TRUE(finished) << "opening blocked";
+    EXPECT_TRUE(opened.get()) << "a stream was made for what is no longer a regular file";
   }
 }
 

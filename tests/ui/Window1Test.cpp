@@ -224,7 +224,6 @@ TEST_F(MainWindow, ClickOnCountLineDropsFilesDeletedMeanwhile) {
 // With no file descriptor left, no call file can be opened: each keeps a row
 // (its name) and is counted, and the rebuild runs to its end.
 TEST_F(MainWindow, UnreadableCallFilesKeepTheirRowsAndTheCountLine) {
-  // Too large to be served from a cache: reading them needs a descriptor.
   AddFile("a.txt", "CALL A\r" + std::string(8192, 'x'));
   AddFile("b.txt", "CALL B\r" + std::string(8192, 'x'));
   // An old folder time lets the listing be trusted without a rescan.
@@ -232,6 +231,9 @@ TEST_F(MainWindow, UnreadableCallFilesKeepTheirRowsAndTheCountLine) {
   Start();
   ASSERT_EQ(Rows(), (std::vector<std::string>{"CALL A", "CALL B"}));
   Ctl<fw::StaticText>("callStatus")->Text("stale");
+  // Changed since they were listed: reading them again needs a descriptor.
+  AddFile("a.txt", "CALL C");
+  AddFile("b.txt", "CALL D");
 
   rlimit old{};
   getrlimit(RLIMIT_NOFILE, &old);
