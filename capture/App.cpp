@@ -1,5 +1,7 @@
 #include "capture/App.h"
 
+#include <typeinfo>
+
 #include "capture/CallFile.h"
 #include "capture/MainWindowControls.h"
 #include "capture/Settings.h"
@@ -20,7 +22,13 @@ fw::ClassRecord App::Record() {
       .Hook("Terminating", &App::Event_Terminating, "Event_Terminating");
 }
 
-fw::Ref<class App> App() { return fw::RuntimeCheckCast<class App>(fw::_GetAppObject()); }
+fw::Ref<class App> App() {
+  const fw::Ref<fw::Application>& app = fw::_GetAppObject();
+  // Asked twice on every pass of a list rebuild: testing the exact class
+  // costs far less than the checked cast, which stays for anything else.
+  if (app && typeid(*app) == typeid(class App)) return std::static_pointer_cast<class App>(app.shared());
+  return fw::RuntimeCheckCast<class App>(app);
+}
 
 namespace {
 

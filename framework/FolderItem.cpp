@@ -7,10 +7,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/qt/FolderListing.h"
+#include "framework/qt/Recycling.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -58,37 +60,49 @@ Ref<FolderItem> FolderItem::FromPath(const String& path) {
   return item;
 }
 
-String FolderItem::Name() const { return path_ == "/" ? String() : NameOf(path_); }
-String FolderItem::NativePath() const { return path_; }
-
-Ref<FolderItem> FolderItem::Parent() const {
-  if (path_ == "/" || path_.empty()) return nullptr;
-  return FromPath(ParentPath(path_));
+String FolderItem::Name() const {
+  if (pathPending_) return String(listedName_, listedNameSize_);
+  return path_ == "/" ? String() : NameOf(path_);
 }
 
-Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(JoinPath(path_, name)); }
+void FolderItem::MakePath() const {
+  const String& folder = listing_->path;
+  path_.reserve(folder.size() + 1 + listedNameSize_);
+  path_ = folder;
+  if (folder != "/") path_ += '/';
+  path_.append(listedName_, listedNameSize_);
+  pathPending_ = false;
+}
+String FolderItem::NativePath() const { return Path(); }
+
+Ref<FolderItem> FolderItem::Parent() const {
+  if (Path() == "/" || Path().empty()) return nullptr;
+  return FromPath(ParentPath(Path()));
+}
+
+Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(JoinPath(Path(), name)); }
 
 bool FolderItem::Exists() const {
   struct stat st {};
-  return ::stat(path_.c_str(), &st) == 0;
+  return ::stat(Path().c_str(), &st) == 0;
 }
 
 bool FolderItem::Directory() const {
   struct stat st {};
-  return ::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void FolderItem::CreateAsFolder() {
-  auto listing = detail::ListingFor(ParentPath(path_));
+  auto listing = detail::ListingFor(ParentPath(Path()));
   bool wasCurrent = listing->BeginOwnChange();
-  if (::mkdir(path_.c_str(), 0777) == 0) listing->OwnAdded(wasCurrent, Name(), detail::FolderListing::Folder, false);
+  if (::mkdir(Path().c_str(), 0777) == 0) listing->OwnAdded(wasCurrent, Name(), detail::FolderListing::Folder, false);
 }
 
 void FolderItem::Delete() {
-  auto listing = detail::ListingFor(ParentPath(path_));
+  auto listing = detail::ListingFor(ParentPath(Path()));
   bool wasCurrent = listing->BeginOwnChange();
   bool folder = Directory();
-  int rc = folder ? ::rmdir(path_.c_str()) : ::unlink(path_.c_str());
+  int rc = folder ? ::rmdir(Path().c_str()) : ::unlink(Path().c_str());
   if (rc != 0) return;
   listing->OwnRemoved(wasCurrent, Name());
   // A folder made again at this path is another one, with nothing in it yet.
@@ -96,17 +110,19 @@ void FolderItem::Delete() {
 }
 
 detail::FolderListing& FolderItem::OwnListing() const {
-  if (!ownListing_) ownListing_ = detail::ListingFor(path_);
+  if (!ownListing_) ownListing_ = detail::ListingFor(Path()).get();
   return *ownListing_;
 }
 
 std::size_t FolderItem::ListedIndex(const detail::FolderListing& listing) const {
   // Item set these; they hold until the listing changes.
-  if (listing_.get() == &listing && listingGeneration_ == listing.generation &&
+  if (listing_ == &listing && listingGeneration_ == listing.generation &&
       listingIndex_ < listing.entries.size())
     return listingIndex_;
   std::size_t index = 0;
-  return listing.Find(Name(), &index) ? index : String::npos;
+  std::string_view name = pathPending_ ? std::string_view(listedName_, listedNameSize_) : std::string_view(path_);
+  if (!pathPending_) name = name == "/" ? std::string_view() : name.substr(name.rfind('/') + 1);
+  return listing.Find(name, &index) ? index : String::npos;
 }
 
 Int32 FolderItem::Count() const {
@@ -121,12 +137,17 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
   if (index < 1 || static_cast<std::size_t>(index) > listing.entries.size()) return nullptr;
   std::size_t i = static_cast<std::size_t>(index - 1);
   const std::string_view name = listing.entries[i].Name();
-  auto item = std::make_shared<FolderItem>();
-  // One allocation for the path: this runs once per item of every rebuild.
-  item->path_.reserve(path_.size() + 1 + name.size());
-  item->path_ = path_;
-  if (path_ != "/") item->path_ += '/';
-  item->path_ += name;
+  auto item = std::allocate_shared<FolderItem>(detail::RecyclingAllocator<FolderItem>());
+  if (name.size() <= kShortName) {
+    std::memcpy(item->listedName_, name.data(), name.size());
+    item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
+    item->pathPending_ = true;
+  } else {
+    item->path_.reserve(Path().size() + 1 + name.size());
+    item->path_ = Path();
+    if (Path() != "/") item->path_ += '/';
+    item->path_ += name;
+  }
   item->listing_ = ownListing_;
   item->listingGeneration_ = listing.generation;
   item->listingIndex_ = i;
@@ -141,31 +162,35 @@ String FolderItem::MacType() const {
     return entry.kind == detail::FolderListing::File && entry.text ? "TEXT" : "";
   }
   struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) return "";
+  if (::stat(Path().c_str(), &st) != 0) return "";
   if (S_ISDIR(st.st_mode)) return "fold";
   if (!S_ISREG(st.st_mode)) return "";
   String name = Name();
-  if (detail::HasTextName(name) || detail::HasTextAttribute(path_)) return "TEXT";
-  auto listing = detail::ListingFor(ParentPath(path_));
+  if (detail::HasTextName(name) || detail::HasTextAttribute(Path())) return "TEXT";
+  auto listing = detail::ListingFor(ParentPath(Path()));
   const auto* e = listing->Find(name);
   return e && e->text ? "TEXT" : "";
 }
 
 Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   std::shared_ptr<detail::FolderListing> parent;
-  detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(path_)));
+  detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(Path())));
   std::size_t index = ListedIndex(listing);
   // Watched, a first line once read is current: no system call.
   if (index != String::npos && listing.Watched()) {
     detail::FolderListing::HeldLine held;
     bool unreadable = false;
-    if (listing.FirstLine(index, held, &unreadable))
-      return std::make_shared<TextInputStream>(std::make_unique<TextInputStream::Backing>(std::move(held), path_));
+    if (listing.FirstLine(index, held, &unreadable)) {
+      // The path is needed only to read past the first line.
+      String path = held.more ? Path() : String();
+      return std::allocate_shared<TextInputStream>(detail::RecyclingAllocator<TextInputStream>(),
+                                                   std::make_unique<TextInputStream::Backing>(std::move(held), std::move(path)));
+    }
     if (unreadable) return nullptr;
   }
   // Never blocks: the entry may have become a FIFO or a device since it was
   // listed, and only a regular file is read.
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  int fd = ::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -173,7 +198,7 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
     return nullptr;
   }
   auto backing = std::make_unique<TextInputStream::Backing>(fd);
-  backing->path = path_;
+  backing->path = Path();
   // A file that opens but cannot be read (a bad sector) counts as one that
   // cannot be opened, rather than failing in the middle of its first line.
   try {
@@ -185,11 +210,11 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
 }
 
 Ref<TextOutputStream> FolderItem::CreateTextFile() const {
-  String folder = ParentPath(path_);
+  String folder = ParentPath(Path());
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return nullptr;
-  if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  if (::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
   return std::make_shared<TextOutputStream>(
       std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name()));
 }

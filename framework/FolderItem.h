@@ -37,14 +37,26 @@ class FolderItem : public Object {
   Ref<TextOutputStream> CreateTextFile() const; // nil when it cannot be made; replaces on Close
 
  private:
-  String path_;
+  // The path of an item made by Item is put together only when asked for:
+  // a listing loop asks most items for nothing but their type and first line.
+  const String& Path() const {
+    if (pathPending_) MakePath();
+    return path_;
+  }
+  void MakePath() const;
+  mutable String path_;
+  mutable bool pathPending_ = false;
+  static constexpr std::size_t kShortName = 39;
+  std::uint8_t listedNameSize_ = 0;
+  char listedName_[kShortName];
   // Set by Item: the folder's cached listing and this item's place in it, so
   // that MacType and OpenAsTextFile in a listing loop cost no lookup.
-  std::shared_ptr<detail::FolderListing> listing_;
+  // Listings live as long as the process, so a plain pointer is safe.
+  detail::FolderListing* listing_ = nullptr;
   std::uint64_t listingGeneration_ = 0;
   std::size_t listingIndex_ = 0;
   // The listing of this folder itself, looked up once for Count and Item.
-  mutable std::shared_ptr<detail::FolderListing> ownListing_;
+  mutable detail::FolderListing* ownListing_ = nullptr;
   detail::FolderListing& OwnListing() const;
   // This item's place in listing (its folder's), or npos when it is not listed.
   std::size_t ListedIndex(const detail::FolderListing& listing) const;

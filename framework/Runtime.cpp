@@ -143,7 +143,7 @@ void _InitPluginEntrypoints() {}
 
 void _RuntimeRegisterAppObject(Ref<Application> app) { appObject = std::move(app); }
 
-Ref<Application> _GetAppObject() { return appObject; }
+const Ref<Application>& _GetAppObject() { return appObject; }
 
 void _RuntimeRun() {
   if (!QCoreApplication::instance()) throw RuntimeException("the runtime was not initialised");

@@ -116,7 +116,7 @@ void _RunFrameworkInitialization(std::shared_ptr<Delegate<void()>> startup);
 void _RuntimeInitExternalClasses();
 void _InitPluginEntrypoints();
 void _RuntimeRegisterAppObject(Ref<Application> app);
-Ref<Application> _GetAppObject();
+const Ref<Application>& _GetAppObject();
 // Runs the event loop: raises the application's Open event first, then
 // dispatches until the application quits.
 void _RuntimeRun();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/qt/Recycling.h"
 #include "framework/qt/SharedText.h"
 #include "framework/qt/StreamBackings.h"
 
@@ -22,6 +23,9 @@ std::size_t FindLineEnd(const String& s, std::size_t from) {
 }  // namespace
 
 TextInputStream::Backing::~Backing() { CloseFd(); }
+
+void* TextInputStream::Backing::operator new(std::size_t) { return detail::BlockShelf<sizeof(Backing)>::Take(); }
+void TextInputStream::Backing::operator delete(void* p) { detail::BlockShelf<sizeof(Backing)>::Give(p); }
 
 void TextInputStream::Backing::CloseFd() {
   if (fd >= 0) ::close(fd);
@@ -87,8 +91,10 @@ String TextInputStream::ReadLine() {
     if (!b.served) {
       b.served = true;
       // A list that shows this line refers to the held bytes instead of a copy.
-      detail::NoteLineHandedOut(b.held.owner, b.held.data, b.held.size);
-      return String(b.held.data, b.held.size);
+      String line(b.held.data, b.held.size);
+      // Past the first line only its size and end are needed: the bytes' owner goes with the note.
+      detail::NoteLineHandedOut(std::move(b.held.owner), b.held.data, b.held.size);
+      return line;
     }
     if (!b.held.more) return String();
     b.Unhold();

@@ -261,6 +261,17 @@ void ByteArena::Clear() {
   filling_ = UINT32_MAX;
 }
 
+FolderListing::Entry::Entry(std::string_view name, ByteArena& names, Kind k, bool isText)
+    : lineData(nullptr), lineSize(0), lineChunk(0), nameSize(static_cast<std::uint16_t>(name.size())), kind(k),
+      text(isText), line(Unknown), lineEnd(NoEnd), more(false) {
+  if (name.size() <= kInlineName) {
+    std::memcpy(nameInline, name.data(), name.size());
+  } else {
+    std::uint32_t unused = 0;
+    nameData = names.Add(name, unused);
+  }
+}
+
 std::shared_ptr<FolderListing> ListingFor(const String& folderPath) {
   // Never destroyed: the watcher may still reach listings while the
   // application object goes, after static destructors have run.
@@ -371,11 +382,8 @@ void FolderListing::Scan(const struct stat& st) {
   // forget those that change.
   auto old = entries.begin();
   for (const Found& f : found) {
-    std::uint32_t unused = 0;
     std::string_view name = nameOf(f);
-    const char* stored = freshNames.Add(name, unused);
-    Entry& e = fresh.emplace_back(
-        Entry{stored, nullptr, 0, 0, static_cast<std::uint16_t>(name.size()), f.kind, f.text, Unknown, NoEnd, false});
+    Entry& e = fresh.emplace_back(name, freshNames, f.kind, f.text);
     while (old != entries.end() && old->Name() < name) ++old;
     if (old != entries.end() && old->Name() == name && e.kind == File && old->kind == File) {
       e.line = old->line;
@@ -501,11 +509,8 @@ void FolderListing::Recheck(std::string_view name) {
 std::vector<FolderListing::Entry>::iterator FolderListing::Insert(std::vector<Entry>::iterator at,
                                                                   std::string_view name, Kind kind, bool text) {
   if (name.size() > UINT16_MAX) return at;
-  std::uint32_t unused = 0;
-  const char* stored = names_.Add(name, unused);
   ++generation;
-  return entries.insert(
-      at, Entry{stored, nullptr, 0, 0, static_cast<std::uint16_t>(name.size()), kind, text, Unknown, NoEnd, false});
+  return entries.insert(at, Entry(name, names_, kind, text));
 }
 
 void FolderListing::Hold(Entry& e, std::string_view line, LineEnd end, bool more) {
@@ -527,7 +532,7 @@ void FolderListing::ForgetLine(Entry& e) {
 
 void FolderListing::Erase(std::vector<Entry>::iterator it) {
   ForgetLine(*it);
-  names_.Forget(it->nameSize);
+  if (it->nameSize > Entry::kInlineName) names_.Forget(it->nameSize);
   entries.erase(it);
   ++generation;
   if (names_.Wasteful() || lines_.Wasteful()) Compact();
@@ -537,7 +542,7 @@ void FolderListing::Compact() {
   ByteArena names, lines;
   for (Entry& e : entries) {
     std::uint32_t unused = 0;
-    e.nameData = names.Add(e.Name(), unused);
+    if (e.nameSize > Entry::kInlineName) e.nameData = names.Add(e.Name(), unused);
     if (e.line == Held) e.lineData = lines.Add(std::string_view(e.lineData, e.lineSize), e.lineChunk);
   }
   // Streams and rows that still show old lines keep their chunks alive.
@@ -548,6 +553,9 @@ void FolderListing::Compact() {
 
 bool FolderListing::FirstLine(std::size_t index, HeldLine& out, bool* unreadable) {
   if (!watched_ || index >= entries.size()) return false;
+  // A listing loop asks for one line after another: have the next ones on
+  // their way from memory while this one is handed out.
+  if (index + 8 < entries.size() && entries[index + 8].line == Held) __builtin_prefetch(entries[index + 8].lineData);
   Entry& e = entries[index];
   if (e.kind != File) return false;
   if (e.line == Unknown) {

@@ -72,7 +72,13 @@ struct FolderListing {
   // How the first line ends in the file.
   enum LineEnd : std::uint8_t { NoEnd, CR, LF, CRLF };
   struct Entry {
-    const char* nameData;
+    static constexpr std::size_t kInlineName = 24;  // a call file's name has 19 or 20 bytes
+    // A short name lies in the entry itself, where a listing loop reads it
+    // anyway; a longer one in names_.
+    union {
+      char nameInline[kInlineName];
+      const char* nameData;
+    };
     const char* lineData;  // Held: the first line, in lines_
     std::uint32_t lineSize;
     std::uint32_t lineChunk;
@@ -82,7 +88,10 @@ struct FolderListing {
     Line line;
     LineEnd lineEnd;
     bool more;  // bytes follow the first line and its end
-    std::string_view Name() const { return {nameData, nameSize}; }
+    Entry(std::string_view name, ByteArena& names, Kind k, bool isText);
+    std::string_view Name() const {
+      return {nameSize <= kInlineName ? nameInline : nameData, nameSize};
+    }
   };
   // What a stream needs of a held first line.
   struct HeldLine {

@@ -17,6 +17,9 @@ class TextInputStream::Backing {
   explicit Backing(int fd) : fd(fd) {}
   Backing(detail::FolderListing::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
   ~Backing();
+  // One made and dropped for every file of a list rebuild.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p);
   // Reads more of the file into buf; false at its end.
   bool Fill();
   void CloseFd();
