@@ -1,5 +1,6 @@
 #include "capture/Settings.h"
 
+#include "framework/Event.h"
 #include "framework/Strings.h"
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
@@ -24,14 +25,50 @@ void ApplySettingsLine(const fw::String& line, Settings& s) {
   }
 }
 
+namespace {
+
+// Far beyond any real settings file. A longer one is not read at all: a link
+// to an endless device or a runaway file must not hold up start-up.
+constexpr std::int64_t kSettingsMax = 64 * 1024;
+
+void ReportUnread(const fw::Ref<fw::FolderItem>& file, const fw::String& why) {
+  fw::RuntimeUnhandledException(
+      fw::IOException("settings file " + file->NativePath() + " not read (" + why + "); the settings keep their values"),
+      "reading settings");
+}
+
+}  // namespace
+
 bool ReadSettings(const fw::Ref<fw::FolderItem>& file, Settings& s) {
   if (!file->Exists()) return false;
+  if (file->Length() > kSettingsMax) {
+    ReportUnread(file, "longer than " + fw::Str(kSettingsMax / 1024) + " KiB");
+    return false;
+  }
+  // Only a regular file opens, and without waiting (a FIFO, a device).
+  // Unreadable: start with what we have rather than abort start-up before
+  // the ports are open.
   fw::Ref<fw::TextInputStream> in = file->OpenAsTextFile();
-  // Unreadable (a folder of that name, no permission): start with what we have
-  // rather than abort start-up before the ports are open.
-  if (!in) return false;
-  while (!in->EndOfFile()) ApplySettingsLine(in->ReadLine(), s);
+  if (!in) {
+    ReportUnread(file, "not a regular file that can be opened");
+    return false;
+  }
+  // Read into a copy and counted: a file that grew after it was measured is
+  // dropped whole, not half applied.
+  Settings read = s;
+  std::int64_t bytes = 0;
+  while (!in->EndOfFile()) {
+    fw::String line = in->ReadLine();
+    bytes += static_cast<std::int64_t>(line.size()) + 1;
+    if (bytes > kSettingsMax) {
+      in->Close();
+      ReportUnread(file, "longer than " + fw::Str(kSettingsMax / 1024) + " KiB");
+      return false;
+    }
+    ApplySettingsLine(line, read);
+  }
   in->Close();
+  s = read;
   return true;
 }
 

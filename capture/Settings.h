@@ -21,7 +21,8 @@ fw::Ref<fw::FolderItem> SettingsFile();
 void ApplySettingsLine(const fw::String& line, Settings& s);
 
 // Applies every line of file to s. A missing file, or one that cannot be
-// opened, leaves s as it was. Returns whether the file was read.
+// opened or is larger than 64 KiB, leaves s as it was (the last two are
+// reported on standard error). Returns whether the file was read.
 bool ReadSettings(const fw::Ref<fw::FolderItem>& file, Settings& s);
 
 // Writes the five lines: port, baud, parity, stop, bits. Raises IOException

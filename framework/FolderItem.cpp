@@ -244,3 +244,13 @@ Ref<FolderItem> SpecialFolder::Preferences() {
 }
 
 }  // namespace fw
+
+namespace fw {
+
+std::int64_t FolderItem::Length() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+}  // namespace fw

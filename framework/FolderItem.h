@@ -35,6 +35,8 @@ class FolderItem : public Object {
   String MacType() const;
   Ref<TextInputStream> OpenAsTextFile() const;  // nil when it cannot be opened
   Ref<TextOutputStream> CreateTextFile() const; // nil when it cannot be made; replaces on Close
+  // Size in bytes of the regular file it names; 0 for anything else.
+  std::int64_t Length() const;
 
  private:
   // The path of an item made by Item is put together only when asked for:

@@ -31,7 +31,9 @@ class Serial : public Object {
   void XON(bool on);
 
   // True when the port opened. Opening an open port applies the settings
-  // again and succeeds. With no port assigned it returns False.
+  // again and succeeds. With no port assigned it returns False, and also
+  // when another serial object or process holds the line: the port is
+  // opened exclusively until Close.
   bool Open();
   void Close();
   bool IsOpen() const;

@@ -29,6 +29,11 @@ enum class ModalAnswer { Action, Cancel, Alternate };
 void SetModalAnswerer(std::function<ModalAnswer(const ModalRequest&)> answerer);
 void ClearModalAnswerer();
 
+// Adds seconds to the wall clock that every new Date reads, as if the
+// machine's clock had been stepped; the monotonic clock is left alone. 0
+// puts it back.
+void ShiftWallClock(double seconds);
+
 // Runs the event loop until cond holds or the time is up; returns cond().
 bool RunEventLoopUntil(const std::function<bool()>& cond, int timeoutMs);
 void RunEventLoopFor(int ms);

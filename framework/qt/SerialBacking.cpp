@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +65,17 @@ bool Serial::Backing::Open() {
       lastError = errno;
       return false;
     }
+    // One reader per line: a second copy of the program would take part of
+    // every record. The lock also holds against root and against a holder
+    // that set no TIOCEXCL; TIOCEXCL keeps out other programs that do not
+    // lock. It is set only once the lock is ours, so a refused copy leaves
+    // the line as it found it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      lastError = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      return false;
+    }
+    ::ioctl(fd, TIOCEXCL);  // not every device is a tty; the lock is enough
     fd_ = fd;
     device_ = path;
     isPty_ = detail::IsPseudoTerminal(fd_);
@@ -88,6 +101,10 @@ void Serial::Backing::CloseDescriptor() {
   notifier_.setEnabled(false);
   notifier_.setSocket(-1);
   if (fd_ >= 0) {
+    // The tty outlives our descriptor (a pty's master may keep it): give it
+    // back as it was. Failures are moot on a line that went away.
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
     ++generation_;

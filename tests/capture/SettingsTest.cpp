@@ -87,7 +87,7 @@ TEST_F(SettingsFileTest, MissingFileChangesNothing) {
 
 TEST_F(SettingsFileTest, GarbageBeforeAValidLineDoesNotStopTheReader) {
   std::mt19937 rng(4);
-  for (size_t size : {1u, 100u, 5000u, 200000u}) {
+  for (size_t size : {1u, 100u, 5000u, 60000u}) {  // a file past 64 KiB is not read at all
     std::string junk(size, '\0');
     for (char& c : junk) c = static_cast<char>(rng());
     Settings s = Read(junk + "\nbaud\t7\n");
