@@ -8,15 +8,36 @@
 //                  each file.
 //   Tick/N         one tick of the processing timer with one record in the
 //                  buffer: the call file written and the list rebuilt.
+//   Memory/N       resident memory of this process with N rows listed, and
+//                  its floor: the resident memory of the program started on
+//                  an empty "Calls" (measured before any file was listed)
+//                  plus the growth of resident memory when a
+//                  std::vector<std::string> of every row's text is built in
+//                  this process right after (free heap returned first, so the
+//                  growth is the vector's own).
 //
-// The program is started in this process the way main() starts it, with a
-// temporary startup volume; the folder grows from one size to the next.
+// Then start-up at the largest size: a fresh process (this executable again)
+// raises the program's Open event, which builds the list, against a plain
+// reading of the same files in this run; warm, and, as root, cold after the
+// page cache is dropped.
+//
+// The program is started in this process the way main() starts it. The
+// folder grows from one size to the next; files beyond the size being
+// measured wait in a store folder next to "Calls" and are moved in by rename.
+//
+//   bench_list [--sizes=1000,10000,100000] [--folder=DIR] [benchmark flags]
+//
+// With --folder the files are kept in DIR (DIR/volume/Calls and DIR/store)
+// for the next run; making 1,000,000 of them takes minutes.
 
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <malloc.h>
 
+#include <cstring>
 #include <iostream>
 #include <map>
+#include <sstream>
 
 #include "capture/App.h"
 #include "capture/Startup.h"
@@ -30,8 +51,10 @@
 
 namespace {
 
-std::string gCalls;
-size_t gFiles = 0;  // call files made by the bench so far
+std::string gCalls, gStore;
+size_t gFiles = 0;  // call files in "Calls": always the bench's files 0 .. gFiles-1
+long gBaselineKb = 0;  // resident memory of the program started on an empty "Calls"
+std::map<long, std::pair<long, long>> gMemory;  // size: resident kB, floor kB
 
 std::string Record(size_t i) {
   char b[128];
@@ -40,19 +63,40 @@ std::string Record(size_t i) {
   return b;
 }
 
-// Tops the folder up to n call files, named and filled like the program's,
-// then lets the program's event loop see the change, as it would before its
-// next tick.
-void EnsureFiles(size_t n) {
-  if (gFiles >= n) return;
-  for (; gFiles < n; ++gFiles) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s/2023%02zu%02zu%02zu%02zu%02zu%zu.txt", gCalls.c_str(), 1 + gFiles / 2678400 % 12,
-                  1 + gFiles / 86400 % 28, gFiles / 3600 % 24, gFiles / 60 % 60, gFiles % 60, gFiles / 1000000);
-    rel::Spit(name, Record(gFiles));
-  }
-  fw::testing::RunEventLoopFor(200);
+std::string Name(size_t i) {
+  char name[64];
+  std::snprintf(name, sizeof name, "/2023%02zu%02zu%02zu%02zu%02zu%zu.txt", 1 + i / 2678400 % 12, 1 + i / 86400 % 28,
+                i / 3600 % 24, i / 60 % 60, i % 60, i / 1000000);
+  return name;
 }
+
+size_t CountFiles(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// Brings "Calls" to exactly n call files, named and filled like the
+// program's: files move between the store and "Calls" by rename and are made
+// only when missing. The program's event loop then sees the change, as it
+// would before its next tick.
+void SetFiles(size_t n, bool settle = true) {
+  if (gFiles == n) return;
+  for (; gFiles < n; ++gFiles) {
+    const std::string name = Name(gFiles);
+    if (rename((gStore + name).c_str(), (gCalls + name).c_str()) != 0) rel::Spit(gCalls + name, Record(gFiles));
+  }
+  for (; gFiles > n; --gFiles) {
+    const std::string name = Name(gFiles - 1);
+    rename((gCalls + name).c_str(), (gStore + name).c_str());
+  }
+  if (settle) fw::testing::RunEventLoopFor(200);
+}
+void EnsureFiles(size_t n) { SetFiles(n); }
 
 fw::Ref<fw::Listbox> FileList() {
   return fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"));
@@ -92,33 +136,6 @@ void BM_ListRebuild(benchmark::State& state) {
   }
   state.counters["files"] = static_cast<double>(n);
   state.counters["rss_MiB"] = static_cast<double>(rel::StatusKb(getpid(), "VmRSS")) / 1024.0;
-}
-
-void BM_PlainRead(benchmark::State& state) {
-  const size_t n = static_cast<size_t>(state.range(0));
-  EnsureFiles(n);
-  size_t lines = 0;
-  for (auto _ : state) {
-    auto t0 = rel::Clock::now();
-    DIR* d = opendir(gCalls.c_str());
-    lines = 0;
-    char buf[4096];
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      int fd = openat(dirfd(d), e->d_name, O_RDONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      ssize_t got = read(fd, buf, sizeof buf);
-      std::string_view first(buf, got > 0 ? static_cast<size_t>(got) : 0);
-      first = first.substr(0, first.find_first_of("\r\n"));
-      benchmark::DoNotOptimize(first.data());
-      close(fd);
-      ++lines;
-    }
-    closedir(d);
-    state.SetIterationTime(Ms(t0, rel::Clock::now()) / 1000.0);
-  }
-  if (lines != n) state.SkipWithError("the folder does not hold the expected files");
-  state.counters["files"] = static_cast<double>(n);
 }
 
 // The floor for any listing that looks at each file once: one stat per file.
@@ -169,6 +186,87 @@ void BM_Tick(benchmark::State& state) {
   state.counters["files"] = static_cast<double>(n);
 }
 
+// Resident memory with n rows listed, and its floor (see the top of the file).
+void BM_Memory(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  EnsureFiles(n);
+  Window1()->updateFileList();
+  fw::testing::RunEventLoopFor(50);  // the list's view takes the rows
+  long rss = 0, growth = 0;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    rss = rel::StatusKb(getpid(), "VmRSS");
+    malloc_trim(0);  // freed heap goes back, so the vector's pages are its own
+    const long before = rel::StatusKb(getpid(), "VmRSS");
+    {
+      fw::Ref<fw::Listbox> list = FileList();
+      std::vector<std::string> rows;
+      rows.reserve(static_cast<size_t>(list->ListCount()));
+      for (fw::Int32 i = 0; i < list->ListCount(); ++i) rows.push_back(list->List(i));
+      for (const std::string& r : rows) bytes += r.size();
+      growth = rel::StatusKb(getpid(), "VmRSS") - before;
+      benchmark::DoNotOptimize(rows.data());
+    }
+    state.SetIterationTime(1e-6);
+  }
+  gMemory[static_cast<long>(n)] = {rss, gBaselineKb + growth};
+  state.counters["files"] = static_cast<double>(n);
+  state.counters["rss_MiB"] = static_cast<double>(rss) / 1024.0;
+  state.counters["floor_MiB"] = static_cast<double>(gBaselineKb + growth) / 1024.0;
+  state.counters["rows_text_MiB"] = static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// Open, read the first line, close, for every file of dir; milliseconds.
+double PlainReadMs(const std::string& dir, size_t& lines) {
+  auto t0 = rel::Clock::now();
+  DIR* d = opendir(dir.c_str());
+  lines = 0;
+  char buf[4096];
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    int fd = openat(dirfd(d), e->d_name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    ssize_t got = read(fd, buf, sizeof buf);
+    std::string_view first(buf, got > 0 ? static_cast<size_t>(got) : 0);
+    first = first.substr(0, first.find_first_of("\r\n"));
+    benchmark::DoNotOptimize(first.data());
+    close(fd);
+    ++lines;
+  }
+  closedir(d);
+  return Ms(t0, rel::Clock::now());
+}
+
+void BM_PlainRead(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  EnsureFiles(n);
+  size_t lines = 0;
+  for (auto _ : state) state.SetIterationTime(PlainReadMs(gCalls, lines) / 1000.0);
+  if (lines != n) state.SkipWithError("the folder does not hold the expected files");
+  state.counters["files"] = static_cast<double>(n);
+}
+
+bool DropCaches() {
+  sync();
+  FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+  if (!f) return false;
+  const bool ok = std::fputs("3\n", f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+// The start-up of a fresh program process on the folder as it stands:
+// milliseconds from the Open event to its end (the list built), and rows.
+bool StartupInChild(const std::string& self, const std::string& folder, double& ms, long& rows) {
+  const std::string cmd = "'" + self + "' --startup_child --folder='" + folder + "' 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return false;
+  char line[256];
+  bool got = false;
+  while (std::fgets(line, sizeof line, p))
+    if (std::sscanf(line, "startup_ms %lf rows %ld", &ms, &rows) == 2) got = true;
+  return pclose(p) == 0 && got;
+}
+
 // Collects the mean times so that the ratio to a plain reading can be shown.
 class Reporter : public benchmark::ConsoleReporter {
  public:
@@ -181,44 +279,97 @@ class Reporter : public benchmark::ConsoleReporter {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  // Port 23 of the window's listener stays inside a namespace of our own.
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
-  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
-
-  char tmpl[] = "/tmp/tallypoint-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
-  rel::fs::create_directories(root + "/volume");
+// Starts the program in this process the way main() starts it, on the
+// startup volume root/volume; the Open event is left to the caller.
+void StartProgram(const std::string& root, int argc, char** argv) {
+  rel::fs::create_directories(root + "/volume/Calls");
+  rel::fs::create_directories(root + "/store");
   rel::fs::create_directories(root + "/prefs");
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("TALLYPOINT_STARTUP_VOLUME", (root + "/volume").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (root + "/prefs").c_str(), 1);
   setenv("TALLYPOINT_MODAL_LOG", (root + "/modal.log").c_str(), 1);
-
   fw::RuntimeInit(argc, argv);
   fw::RegisterFrameworkClasses();
   startup::RegisterProgramClasses();
   fw::_RunFrameworkInitialization(
       std::make_shared<fw::Delegate<void()>>([] { startup::_Startup(); }, "startup._Startup"));
-  App()->Open.Raise();
-  gCalls = App()->pref_path->NativePath();
+}
 
-  const std::vector<long> sizes = {1000, 10000, 100000};
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  std::vector<long> sizes = {1000, 10000, 100000};
+  std::string folder;
+  bool child = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--sizes=", 8) == 0) {
+      sizes.clear();
+      std::stringstream list(argv[i] + 8);
+      for (std::string item; std::getline(list, item, ',');)
+        if (!item.empty()) sizes.push_back(std::atol(item.c_str()));
+      std::sort(sizes.begin(), sizes.end());
+    }
+    if (std::strncmp(argv[i], "--folder=", 9) == 0) folder = argv[i] + 9;
+    if (std::strcmp(argv[i], "--startup_child") == 0) child = true;
+  }
+  // Port 23 of the window's listener stays inside a namespace of our own.
+  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  if (!ns.net && !child) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
+
+  if (child) {
+    // A fresh process: nothing of the folder is known to the program yet.
+    StartProgram(folder, argc, argv);
+    auto t0 = rel::Clock::now();
+    App()->Open.Raise();
+    const double ms = Ms(t0, rel::Clock::now());
+    std::printf("startup_ms %.3f rows %d\n", ms, FileList()->ListCount());
+    return 0;
+  }
+
+  const bool keep = !folder.empty();
+  if (!keep) {
+    char tmpl[] = "/tmp/tallypoint-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    folder = tmpl;
+  }
+  folder = rel::fs::absolute(folder).string();
+  StartProgram(folder, argc, argv);
+  gCalls = folder + "/volume/Calls";
+  gStore = folder + "/store";
+  // What an earlier run left: its files 0 .. k-1 in "Calls", and perhaps one
+  // call file of an interrupted iteration, named by the year 2099.
+  if (DIR* d = opendir(gCalls.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strncmp(e->d_name, "2099", 4) == 0) unlinkat(dirfd(d), e->d_name, 0);
+    closedir(d);
+  }
+  gFiles = CountFiles(gCalls);
+  SetFiles(0, false);  // the baseline is the program on an empty "Calls"
+  App()->Open.Raise();
+  fw::testing::RunEventLoopFor(200);
+  malloc_trim(0);
+  gBaselineKb = rel::StatusKb(getpid(), "VmRSS");
+  if (App()->pref_path->NativePath() != gCalls) {
+    std::cerr << "the program lists " << App()->pref_path->NativePath() << ", not " << gCalls << "\n";
+    return 1;
+  }
+
   for (long n : sizes) {
     benchmark::RegisterBenchmark("ListRebuild", BM_ListRebuild)->Arg(n)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
     benchmark::RegisterBenchmark("PlainRead", BM_PlainRead)->Arg(n)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
     benchmark::RegisterBenchmark("PlainStat", BM_PlainStat)->Arg(n)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
     benchmark::RegisterBenchmark("Tick", BM_Tick)->Arg(n)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+    benchmark::RegisterBenchmark("Memory", BM_Memory)->Arg(n)->UseManualTime()->Iterations(1);
   }
   Reporter reporter;  // plain text: the figures go into the README
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  std::printf("\n%8s %12s %12s %8s %12s %14s %12s %10s\n", "files", "rebuild ms", "plain ms", "ratio", "stat-only ms",
-              "rebuild us/file", "plain us/file", "tick ms");
+  std::printf("\n%8s %10s %10s %10s %9s %9s %9s %9s %8s %9s %9s %6s\n", "files", "tick ms", "rebuild ms",
+              "plain ms", "stat ms", "rb/plain", "rb/stat", "rb us/f", "tick/plain", "RSS MiB", "floor MiB", "ratio");
+  double perFileSmall = -1;
+  long sizeSmall = 0;
   for (long n : sizes) {
     auto get = [&](const std::string& name) {
       const std::string prefix = name + "/" + std::to_string(n) + "/";
@@ -229,11 +380,49 @@ int main(int argc, char** argv) {
     double rebuild = get("ListRebuild"), plain = get("PlainRead"), stat = get("PlainStat"), tick = get("Tick");
     if (rebuild < 0 && plain < 0 && tick < 0) continue;
     const double dn = static_cast<double>(n);
-    std::printf("%8ld %12.3f %12.3f %8.2f %12.3f %14.2f %12.2f %10.3f\n", n, rebuild, plain,
-                plain > 0 ? rebuild / plain : 0.0, stat, rebuild * 1000.0 / dn, plain * 1000.0 / dn, tick);
+    const auto mem = gMemory.count(n) ? gMemory[n] : std::pair<long, long>{0, 0};
+    std::printf("%8ld %10.3f %10.3f %10.3f %9.3f %9.3f %9.3f %9.3f %8.3f %9.1f %9.1f %6.2f\n", n, tick, rebuild,
+                plain, stat, plain > 0 ? rebuild / plain : 0.0, stat > 0 ? rebuild / stat : 0.0,
+                rebuild * 1000.0 / dn, plain > 0 ? tick / plain : 0.0, mem.first / 1024.0, mem.second / 1024.0,
+                mem.second > 0 ? static_cast<double>(mem.first) / static_cast<double>(mem.second) : 0.0);
+    if (tick > 0) {
+      if (perFileSmall > 0)
+        std::printf("%8s tick per file %.3f us, %.2f times that at %ld files\n", "", tick * 1000.0 / dn,
+                    tick / dn / perFileSmall, sizeSmall);
+      perFileSmall = tick / dn;
+      sizeSmall = n;
+    }
   }
-  std::error_code ec;
-  rel::fs::remove_all(root, ec);
+  std::printf("(floor: the program's resident memory on an empty \"Calls\", %.1f MiB, plus a vector of every row's text)\n",
+              gBaselineKb / 1024.0);
+
+  // Start-up at the largest size, in a fresh process, against a plain
+  // reading of the same files.
+  const long largest = sizes.empty() ? 0 : sizes.back();
+  SetFiles(static_cast<size_t>(largest));
+  char self[4096];
+  const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[len > 0 ? len : 0] = '\0';
+  for (bool cold : {false, true}) {
+    if (cold && (geteuid() != 0 || !DropCaches())) {
+      std::printf("start-up, cold: not measured (dropping the page cache needs root)\n");
+      break;
+    }
+    size_t lines = 0;
+    double plain = PlainReadMs(gCalls, lines);
+    if (cold) DropCaches();
+    else plain = PlainReadMs(gCalls, lines);  // warm: the second reading
+    double ms = -1;
+    long rows = -1;
+    const bool ok = StartupInChild(self, folder, ms, rows);
+    std::printf("start-up to the built list at %ld files, %s: %s%.1f ms (rows %ld), plain reading %.1f ms, ratio %.2f\n",
+                largest, cold ? "cold" : "warm", ok ? "" : "FAILED ", ms, rows, plain, plain > 0 ? ms / plain : 0.0);
+  }
+
+  if (!keep) {
+    std::error_code ec;
+    rel::fs::remove_all(folder, ec);
+  }
   benchmark::Shutdown();
   return 0;
 }

@@ -15,8 +15,12 @@ fw::String NormaliseInput(const fw::String& raw) {
 void AppendDelivery(const fw::String& raw) {
   fw::String text = NormaliseInput(raw);
   // Appended in place: a flood without a line end must not copy the whole
-  // buffer on every delivery.
-  App()->buffer += text;
+  // buffer on every delivery. An empty buffer takes the delivery itself, and
+  // lets go of any storage it still had.
+  if (App()->buffer.empty())
+    App()->buffer.swap(text);
+  else
+    App()->buffer += text;
   // Armed even for an empty delivery; an armed timer keeps its wait.
   App()->regularTimer->Mode(1);
 }

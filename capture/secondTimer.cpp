@@ -26,14 +26,17 @@ void secondTimer::Event_Action() {
   fw::Int32 pos = fw::InStr(App()->buffer, fw::Chr(13));
   if (pos > 0) {
     if (pos > 1) writeFile(fw::Left(App()->buffer, pos - 1));
-    App()->buffer = fw::Mid(App()->buffer, pos + 1);
+    // Swapped in, not assigned: a short rest copied into the old storage
+    // would keep all of its capacity.
+    fw::String rest = fw::Mid(App()->buffer, pos + 1);
+    App()->buffer.swap(rest);
     App()->resetTimeout();
   } else {
     fw::Ref<fw::Date> now = fw::New<fw::Date>();
     // Strictly later: a tick that falls on the deadline itself waits.
     if (now->Compare(*App()->timeout) > 0) {
       writeFile(App()->buffer);
-      App()->buffer = "";
+      fw::String().swap(App()->buffer);  // an emptied flood must not stay resident
     }
   }
 }

@@ -4,14 +4,108 @@
 #include <QListView>
 #include <QMetaObject>
 #include <QStyledItemDelegate>
+#include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "framework/qt/GuiBacking.h"
+#include "framework/qt/SharedText.h"
 
 namespace fw {
 namespace {
 
+// Row texts, packed. A rebuild adds every call file's first line again, so
+// rows are small fixed records pointing either into bytes a folder cache
+// already holds (kept alive by their owner) or into the list's own chunks,
+// which are filled in order and never move.
+class RowStore {
+ public:
+  struct Row {
+    const char* data;
+    std::size_t size;
+  };
+
+  std::size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  std::string_view operator[](std::size_t i) const { return {rows_[i].data, rows_[i].size}; }
+
+  void Add(const String& text) {
+    if (Shared(text)) return;
+    rows_.push_back({Copy(text.data(), text.size()), text.size()});
+  }
+  void Add(String&& text) {
+    if (Shared(text)) return;
+    if (text.size() > kOwnBlock) {
+      // A long row keeps the string it came in, copied nowhere.
+      auto held = std::make_shared<const String>(std::move(text));
+      rows_.push_back({held->data(), held->size()});
+      Keep(std::move(held));
+      return;
+    }
+    rows_.push_back({Copy(text.data(), text.size()), text.size()});
+  }
+
+  void Clear() {
+    rows_.clear();  // the capacity stays: a rebuild adds about as many rows as it removed
+    owners_.clear();
+    blocks_.clear();  // long rows are freed at once, so a huge one does not stay resident
+    // Chunks are refilled by the rebuild that follows; what it leaves unused
+    // is freed by Trim.
+    Trim();
+    for (auto& c : chunks_) spare_.push_back(std::move(c));
+    chunks_.clear();
+    used_ = kChunk;
+  }
+  // Keeps at most one spare chunk once a rebuild is done.
+  void Trim() {
+    if (spare_.size() > 1) spare_.resize(1);
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 256 * 1024;
+  static constexpr std::size_t kOwnBlock = kChunk / 16;  // longer rows get a block of their own
+  using Block = std::unique_ptr<char[]>;
+
+  bool Shared(const String& text) {
+    detail::SharedBytes out;
+    if (!detail::ClaimLineHandedOut(text, out)) return false;
+    rows_.push_back({out.data, out.size});
+    Keep(std::move(out.owner));
+    return true;
+  }
+  void Keep(std::shared_ptr<const void> owner) {
+    if (owners_.empty() || owners_.back() != owner) owners_.push_back(std::move(owner));
+  }
+  const char* Copy(const char* p, std::size_t n) {
+    if (n == 0) return "";
+    if (n > kOwnBlock) {
+      blocks_.push_back(Block(new char[n]));
+      std::memcpy(blocks_.back().get(), p, n);
+      return blocks_.back().get();
+    }
+    if (kChunk - used_ < n) {
+      if (spare_.empty()) {
+        chunks_.push_back(Block(new char[kChunk]));
+      } else {
+        chunks_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
+      }
+      used_ = 0;
+    }
+    char* at = chunks_.back().get() + used_;
+    std::memcpy(at, p, n);
+    used_ += n;
+    return at;
+  }
+
+  std::vector<Row> rows_;
+  std::vector<std::shared_ptr<const void>> owners_;
+  std::vector<Block> chunks_, spare_, blocks_;
+  std::size_t used_ = kChunk;  // bytes used of the last chunk
+};
+
 struct ListState : ControlKind {
-  std::vector<String> rows;
+  RowStore rows;
   Int32 listIndex = -1;
   bool resetPending = false;
   String font = "System";
@@ -33,19 +127,21 @@ class RowModel : public QAbstractListModel {
     if (role != Qt::DisplayRole || !index.isValid()) return {};
     const auto row = static_cast<std::size_t>(index.row());
     if (row >= s_->rows.size()) return QString();
-    bool truncated = false;
     // A row is a call record; show a line's worth of it, never megabytes.
-    QString text = gui::SafeText(s_->rows[row], 1024, &truncated);
-    if (truncated) text += QChar(0x2026);
+    const std::string_view r = s_->rows[row];
+    QString text = gui::SafeText(String(r.substr(0, kShown)), kShown);
+    if (r.size() > kShown) text += QChar(0x2026);
     return text;
   }
   void Commit() {
+    s_->rows.Trim();
     beginResetModel();
     committed_ = static_cast<int>(std::min<std::size_t>(s_->rows.size(), INT32_MAX));
     endResetModel();
   }
 
  private:
+  static constexpr std::size_t kShown = 1024;
   ListState* s_;
   int committed_ = 0;
 };
@@ -153,29 +249,35 @@ void Listbox::CreateWidget() {
   if (!s.rows.empty()) ScheduleReset(*this);
 }
 
-void Listbox::AddRow(const String& text) { AddRow(String(text)); }
+void Listbox::AddRow(const String& text) {
+  State(*this).rows.Add(text);
+  ScheduleReset(*this);
+}
 
 void Listbox::AddRow(String&& text) {
-  State(*this).rows.push_back(std::move(text));
+  State(*this).rows.Add(std::move(text));
   ScheduleReset(*this);
 }
 
 void Listbox::DeleteAllRows() {
   ListState& s = State(*this);
-  // The capacity stays: a rebuild adds about as many rows as it removed.
-  s.rows.clear();
+  s.rows.Clear();
   s.listIndex = -1;
   ScheduleReset(*this);
 }
 
 Int32 Listbox::ListCount() const { return static_cast<Int32>(State(*this).rows.size()); }
 
-String Listbox::List(Int32 row) const { return gui::RowAt(State(*this).rows, row); }
+String Listbox::List(Int32 row) const {
+  const RowStore& rows = State(*this).rows;
+  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
+  return String(rows[static_cast<std::size_t>(row)]);
+}
 
 Int32 Listbox::ListIndex() const { return State(*this).listIndex; }
 void Listbox::ListIndex(Int32 row) {
   ListState& s = State(*this);
-  s.listIndex = gui::RowOrNone(s.rows, row);
+  s.listIndex = row >= 0 && static_cast<std::size_t>(row) < s.rows.size() ? row : -1;
   ApplySelection(*this);
 }
 

@@ -120,7 +120,10 @@ void StaticText::CreateWidget() {
 
 String StaticText::Text() const { return State(*this).text; }
 void StaticText::Text(const String& t) {
-  State(*this).text = t;
+  // Assignment would keep the old capacity: a short text after a flood's
+  // megabytes must let them go.
+  String fresh(t);
+  State(*this).text.swap(fresh);
   Refresh(*this, false);
 }
 Int32 StaticText::TextAlign() const { return State(*this).align; }

@@ -149,6 +149,24 @@ TEST_F(SerialRoad, TextWithoutLineEndWaitsForTheDeadlineThenGoesWhole) {
   EXPECT_TRUE(program.app()->buffer.empty());
 }
 
+// A flood taken from the buffer must not leave its storage behind, whether
+// the record went whole at its deadline or up to its CR with a short rest.
+TEST_F(SerialRoad, BufferEmptiedOfAFloodLetsItsStorageGo) {
+  const std::string flood(8 * 1024 * 1024, 'f');
+  const struct {
+    std::string delivery, rest;
+  } rows[] = {{flood, ""}, {flood + CR + "tail", "tail"}};
+  for (const auto& r : rows) {
+    const size_t files = program.CallFiles().size();
+    capture::AppendDelivery(r.delivery);
+    program.app()->timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
+    ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == files + 1; }, 3000));
+    EXPECT_EQ(program.app()->buffer, r.rest);
+    EXPECT_LT(program.app()->buffer.capacity(), 4096u) << "the emptied buffer keeps the flood's storage";
+    fw::String().swap(program.app()->buffer);
+  }
+}
+
 TEST_F(SerialRoad, PartialLineBehindATakenLineWaitsFromThatTick) {
   pty.Write("one" + CR + "tail");
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 1; }));

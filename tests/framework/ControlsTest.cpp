@@ -5,6 +5,8 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QListView>
+#include <cstdio>
+#include <unistd.h>
 
 #include "framework/DisclosureTriangle.h"
 #include "framework/Listbox.h"
@@ -14,6 +16,7 @@
 #include "framework/StaticText.h"
 #include "framework/Testing.h"
 #include "framework/qt/GuiBacking.h"
+#include "framework/qt/SharedText.h"
 
 using namespace fw;
 namespace ft = fw::testing;
@@ -161,6 +164,69 @@ TEST_F(ControlsTest, HundredThousandRowsFillAndRenderWithoutAPause) {
   list->AddRow("only");
   ASSERT_TRUE(ft::RunEventLoopUntil([&] { return resets == 2; }, 2000));
   EXPECT_EQ(view->model()->rowCount(), 1);
+}
+
+// Rows are kept packed or as references to bytes a folder cache hands out;
+// either way a row reads back exactly, after its owner's other references
+// are gone and after the list was rebuilt over reused storage.
+TEST_F(ControlsTest, RowsReadBackExactlyFromSharedBytesAndFromTheirOwnStorage) {
+  auto list = Add<Listbox>("fileList", {{"Left", 0}, {"Top", 0}, {"Width", 300}, {"Height", 250}});
+  const struct {
+    String text;
+    bool shared;
+  } rows[] = {{"", false},
+              {"00001 01/02 09:01 2001 101 0000007919 00:01:07 ..... 0.01", false},
+              {"00002 shared with the cache", true},
+              {String("cr\r nul") + '\0' + "\xff end", false},
+              {String(300 * 1024, 'b'), false},  // longer than a chunk
+              {String(300 * 1024, 's'), true},
+              {"00003 shared again", true}};
+  for (int pass = 0; pass < 2; ++pass) {
+    list->DeleteAllRows();
+    std::vector<String> expected;
+    for (int round = 0; round < 400; ++round) {  // enough rows to fill several chunks
+      for (const auto& r : rows) {
+        String text = r.text + (r.text.size() < 100 ? " " + std::to_string(pass) + "/" + std::to_string(round) : "");
+        expected.push_back(text);
+        if (r.shared) {
+          auto owner = std::make_shared<String>(text);
+          detail::NoteLineHandedOut(owner, owner->data(), owner->size());
+          list->AddRow(String(text));
+        } else if (round % 2) {
+          list->AddRow(text);
+        } else {
+          list->AddRow(String(text));
+        }
+      }
+    }
+    // Freed bytes are soon reused: fill them with something else.
+    std::vector<String> clobber(2000, String(64, 'Z'));
+    ASSERT_EQ(list->ListCount(), static_cast<Int32>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      ASSERT_EQ(list->List(static_cast<Int32>(i)), expected[i]) << "pass " << pass << ", row " << i;
+    ft::RenderWindow(w_);
+  }
+}
+
+long ResidentKb() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The buffer line shows a flood, then a short text: the flood's storage goes.
+TEST_F(ControlsTest, ShortTextAfterAHugeOneLetsItsStorageGo) {
+  auto t = Add<StaticText>("bufferview", {{"Left", 10}, {"Top", 10}, {"Width", 300}, {"Height", 20}});
+  constexpr long kMiB = 64;
+  t->Text(String(kMiB * 1024 * 1024, 'x'));
+  const long with = ResidentKb();
+  t->Text("Idle");
+  const long after = ResidentKb();
+  EXPECT_EQ(t->Text(), "Idle");
+  EXPECT_LT(after, with - kMiB * 1024 * 3 / 4) << "resident " << with << " kB with the text, " << after << " kB after";
 }
 
 TEST_F(ControlsTest, PopupRaisesChangeOnlyForTheUsersChoice) {
