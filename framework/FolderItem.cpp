@@ -136,13 +136,30 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
   listing.EnsureLoaded(index < 1 ? 0 : static_cast<std::size_t>(index));
   if (index < 1 || static_cast<std::size_t>(index) > listing.entries.size()) return nullptr;
   std::size_t i = static_cast<std::size_t>(index - 1);
-  const std::string_view name = listing.entries[i].Name();
-  auto item = std::allocate_shared<FolderItem>(detail::RecyclingAllocator<FolderItem>());
-  if (name.size() <= kShortName) {
+  // A listing loop walks the entries in order: have the next ones on their way.
+  if (i + 4 < listing.entries.size()) __builtin_prefetch(&listing.entries[i + 4]);
+  const detail::FolderListing::Entry& entry = listing.entries[i];
+  const std::string_view name = entry.Name();
+  std::shared_ptr<FolderItem>& item = listing.spareItem;
+  if (item && item.use_count() == 1) {
+    // Nobody holds the last one made: it becomes this one.
+    item->path_.clear();
+    item->ownListing_ = nullptr;
+  } else {
+    item = std::allocate_shared<FolderItem>(detail::RecyclingAllocator<FolderItem>());
+  }
+  static_assert(kShortName >= detail::FolderListing::Entry::kInlineName);
+  if (name.size() <= detail::FolderListing::Entry::kInlineName) {
+    // A copy of fixed size is two moves, not a call.
+    std::memcpy(item->listedName_, entry.nameInline, detail::FolderListing::Entry::kInlineName);
+    item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
+    item->pathPending_ = true;
+  } else if (name.size() <= kShortName) {
     std::memcpy(item->listedName_, name.data(), name.size());
     item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
     item->pathPending_ = true;
   } else {
+    item->pathPending_ = false;
     item->path_.reserve(Path().size() + 1 + name.size());
     item->path_ = Path();
     if (Path() != "/") item->path_ += '/';
@@ -183,8 +200,15 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
     if (listing.FirstLine(index, held, &unreadable)) {
       // The path is needed only to read past the first line.
       String path = held.more ? Path() : String();
-      return std::allocate_shared<TextInputStream>(detail::RecyclingAllocator<TextInputStream>(),
-                                                   std::make_unique<TextInputStream::Backing>(std::move(held), std::move(path)));
+      std::shared_ptr<TextInputStream>& spare = listing.spareStream;
+      if (spare && spare.use_count() == 1) {
+        spare->b_->Rehold(std::move(held), std::move(path));
+        return spare;
+      }
+      spare = std::allocate_shared<TextInputStream>(
+          detail::RecyclingAllocator<TextInputStream>(),
+          std::make_unique<TextInputStream::Backing>(std::move(held), std::move(path)));
+      return spare;
     }
     if (unreadable) return nullptr;
   }
@@ -243,13 +267,9 @@ Ref<FolderItem> SpecialFolder::Preferences() {
   return FolderItem::FromPath(path);
 }
 
-}  // namespace fw
-
-namespace fw {
-
 std::int64_t FolderItem::Length() const {
   struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (::stat(Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
 }
 

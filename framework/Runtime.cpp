@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMetaObject>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <deque>
 #include <unordered_map>
@@ -118,6 +120,12 @@ void AttachRecord(Object& obj, const ClassRecord* record) {
 
 void RuntimeInit(int& argc, char** argv) {
   if (QCoreApplication::instance()) return;
+  // Large blocks come straight from the system and go straight back. The
+  // allocator would otherwise raise this bound as it sees large blocks freed,
+  // and the tables a folder of years needs once at start-up, or a flood
+  // record, would stay resident as holes in the heap for the rest of a run
+  // of months.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   for (int i = 0; i < argc; ++i) appArgStorage.emplace_back(argv[i]);
   if (appArgStorage.empty()) appArgStorage.emplace_back("tallypoint");
   for (String& s : appArgStorage) appArgv.push_back(s.data());

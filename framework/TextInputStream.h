@@ -15,6 +15,7 @@ class TextInputStream : public Object {
   void Close();
 
  private:
+  friend class FolderItem;  // hands a stream nobody holds any more out again
   std::unique_ptr<Backing> b_;
 };
 

@@ -53,8 +53,11 @@ void Window1::updateFileList() {
   fw::Ref<fw::Listbox> list = ui::ControlNamed<fw::Listbox>(*this, "fileList");
   list->DeleteAllRows();
   fw::Int32 count = 0;
-  for (fw::Int32 i = 1; i <= App()->pref_path->Count(); ++i) {
-    fw::Ref<fw::FolderItem> item = App()->pref_path->Item(i);
+  for (fw::Int32 i = 1;; ++i) {
+    // Fetched afresh before every pass; the application object outlives the loop.
+    const fw::Ref<fw::FolderItem>& folder = App()->pref_path;
+    if (folder->Count() < i) break;
+    fw::Ref<fw::FolderItem> item = folder->Item(i);
     // An item that vanished after it was counted is no longer a call file.
     if (!item) continue;
     if (!fw::StrEqual(item->MacType(), "TEXT")) continue;

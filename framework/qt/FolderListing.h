@@ -26,6 +26,11 @@
 
 #include "framework/Object.h"
 
+namespace fw {
+class FolderItem;
+class TextInputStream;
+}  // namespace fw
+
 namespace fw::detail {
 
 // Identity and version of a folder as stat reports it. The change time moves
@@ -108,6 +113,10 @@ struct FolderListing {
 
   const String path;
   std::vector<Entry> entries;  // byte order of names
+  // The item and the stream a listing loop made last, handed out again once
+  // nobody holds them: a loop over a million files then allocates nothing.
+  std::shared_ptr<FolderItem> spareItem;
+  std::shared_ptr<TextInputStream> spareStream;
   std::uint64_t generation = 0;  // bumped whenever entries move or are dropped
 
   // Makes entries current: watched, from the change events; otherwise one

@@ -16,6 +16,16 @@ class TextInputStream::Backing {
  public:
   explicit Backing(int fd) : fd(fd) {}
   Backing(detail::FolderListing::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
+  // Starts over on another held line, as a new stream would.
+  void Rehold(detail::FolderListing::HeldLine line, String linePath) {
+    CloseFd();
+    buf.clear();
+    held = std::move(line);
+    holding = true;
+    served = false;
+    pos = 0;
+    path = std::move(linePath);
+  }
   ~Backing();
   // One made and dropped for every file of a list rebuild.
   static void* operator new(std::size_t size);
