@@ -235,6 +235,7 @@ const char* ByteArena::Add(std::string_view bytes, std::uint32_t& chunk) {
     auto c = std::make_shared<Chunk>();
     c->bytes.reset(new char[bytes.size()]);
     c->capacity = c->used = bytes.size();
+    c->alone = true;
     std::memcpy(c->bytes.get(), bytes.data(), bytes.size());
     chunk = static_cast<std::uint32_t>(chunks_.size());
     chunks_.push_back(std::move(c));
@@ -253,6 +254,16 @@ const char* ByteArena::Add(std::string_view bytes, std::uint32_t& chunk) {
   c.used += bytes.size();
   chunk = filling_;
   return at;
+}
+
+void ByteArena::Forget(std::uint32_t chunk, std::size_t bytes) {
+  if (chunk < chunks_.size() && chunks_[chunk] && chunks_[chunk]->alone) {
+    // Streams and rows that still show it keep it until they let go.
+    chunks_[chunk].reset();
+    total_ -= bytes;
+    return;
+  }
+  garbage_ += bytes;
 }
 
 void ByteArena::Clear() {
@@ -524,7 +535,7 @@ void FolderListing::Hold(Entry& e, std::string_view line, LineEnd end, bool more
 }
 
 void FolderListing::ForgetLine(Entry& e) {
-  if (e.line == Held) lines_.Forget(e.lineSize);
+  if (e.line == Held) lines_.Forget(e.lineChunk, e.lineSize);
   e.line = Unknown;
   e.lineData = nullptr;
   e.lineSize = 0;

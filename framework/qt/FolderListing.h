@@ -51,12 +51,15 @@ class ByteArena {
   struct Chunk {
     std::unique_ptr<char[]> bytes;
     std::size_t used = 0, capacity = 0;
+    bool alone = false;  // holds one large line and nothing else
   };
   // A stable copy of bytes; chunk names its owner.
   const char* Add(std::string_view bytes, std::uint32_t& chunk);
   const std::shared_ptr<Chunk>& Owner(std::uint32_t chunk) const { return chunks_[chunk]; }
   // Bytes added once and no longer used by the listing.
   void Forget(std::size_t bytes) { garbage_ += bytes; }
+  // The same, naming their chunk: a large line's own chunk goes at once.
+  void Forget(std::uint32_t chunk, std::size_t bytes);
   // Worth copying what is still used into a fresh arena.
   bool Wasteful() const { return garbage_ > (16u << 20) && garbage_ > total_ - garbage_; }
   void Clear();
