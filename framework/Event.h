@@ -12,10 +12,9 @@
 namespace fw {
 
 // Reports an exception that escaped a handler (one line on standard error)
-// and returns; the run goes on.
-// A failure that repeats at the same place, whatever file or number its
-// message names, is written the first time, then only at its 10th, 100th,
-// 1000th ... repeat.
+// and returns; the run goes on. A failure that repeats at the same place,
+// whatever file or number its message names, is written the first time, then
+// only at its 10th, 100th, 1000th ... repeat.
 void RuntimeUnhandledException(const std::exception& e, const String& where);
 
 // Reports bytes that exist nowhere else any more (a record that could not be
