@@ -23,21 +23,29 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s) {
     writer.lastFileName = stamp;
     writer.suffix = 0;
   }
-  fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
-  fw::Ref<fw::FolderItem> item = App()->pref_path->Child(name);
-  // A stamp repeats after a restart within the same second or when the clock
-  // is set back; the older call file is a billing record and must stay.
-  while (item->Exists()) {
-    writer.suffix = writer.suffix + 1;
-    name = stamp + fw::Str(writer.suffix) + ".txt";
-    item = App()->pref_path->Child(name);
+  for (;;) {
+    fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
+    fw::Ref<fw::FolderItem> item = App()->pref_path->Child(name);
+    // A stamp repeats after a restart within the same second or when the clock
+    // is set back; the older call file is a billing record and must stay.
+    while (item->Exists()) {
+      writer.suffix = writer.suffix + 1;
+      name = stamp + fw::Str(writer.suffix) + ".txt";
+      item = App()->pref_path->Child(name);
+    }
+    fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
+    // Still the nil-object failure, but one that says which file could not be made.
+    if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
+    stream->NeverReplace();
+    stream->Write(s);
+    try {
+      stream->Close();
+      return name;
+    } catch (const fw::NameTakenException&) {
+      // Another copy of the program on the same folder took the name first.
+      writer.suffix = writer.suffix + 1;
+    }
   }
-  fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
-  // Still the nil-object failure, but one that says which file could not be made.
-  if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
-  stream->Write(s);
-  stream->Close();
-  return name;
 }
 
 std::vector<fw::String> SplitRecords(const fw::String& buffer) {
@@ -55,23 +63,40 @@ std::vector<fw::String> SplitRecords(const fw::String& buffer) {
 int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where) {
   const bool endsWithLineEnd = !buffer.empty() && buffer.back() == '\r';
   std::vector<fw::String> records = SplitRecords(buffer);
-  fw::String kept;
-  int written = 0;
-  for (std::size_t i = 0; i < records.size(); ++i) {
+  std::vector<bool> kept(records.size(), false);
+  std::vector<std::size_t> published;
+  // The run is ending: a record that is not written is reported with its
+  // exact bytes, so that it can still be recovered, and does not stop the others.
+  auto keep = [&](std::size_t i, const std::exception& e) {
+    fw::ReportUnsavedText("call record not written", e.what(), records[i], where);
+    kept[i] = true;
+  };
+  {
+    // One sync for the whole backlog instead of two per file.
+    fw::SyncBatch batch;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      try {
+        WriteCallFile(writer, records[i]);
+        published.push_back(i);
+      } catch (const std::exception& e) {
+        keep(i, e);
+      }
+    }
     try {
-      WriteCallFile(writer, records[i]);
-      ++written;
+      batch.Commit();
     } catch (const std::exception& e) {
-      // The run is ending: report the record itself, so that it can still be
-      // recovered from the report, and go on with the others.
-      fw::RuntimeUnhandledException(
-          fw::IOException(std::string("call record not written (") + e.what() + "): " + records[i]), where);
-      kept += records[i];
-      if (i + 1 < records.size() || endsWithLineEnd) kept += fw::Chr(13);
+      for (std::size_t i : published) keep(i, e);
+      published.clear();
     }
   }
-  buffer = kept;
-  return written;
+  fw::String rest;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (!kept[i]) continue;
+    rest += records[i];
+    if (i + 1 < records.size() || endsWithLineEnd) rest += fw::Chr(13);
+  }
+  buffer = rest;
+  return static_cast<int>(published.size());
 }
 
 }  // namespace capture

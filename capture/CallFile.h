@@ -13,7 +13,8 @@ namespace capture {
 fw::String CallFileStamp(const fw::Date& d);
 
 // Writes s as a new call file under the writer's stamp and counter, without
-// a line end, and returns its name. A name already taken is never replaced:
+// a line end, and returns its name. A name already taken is never replaced,
+// also when another copy of the program takes it while the file is written:
 // the counter rises until the name is free. Raises when the file cannot be
 // made or committed.
 fw::String WriteCallFile(secondTimer& writer, const fw::String& s);
@@ -23,8 +24,9 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s);
 std::vector<fw::String> SplitRecords(const fw::String& buffer);
 
 // Writes every record in buffer as its own call file, at once, for the end of
-// a run. A record that cannot be written is reported, kept in the buffer, and
-// does not stop the others. Returns how many were written.
+// a run, and makes them durable together. A record that cannot be written (or
+// whose file may not be durable) is reported with its exact bytes, kept in
+// the buffer, and does not stop the others. Returns how many were written.
 int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where);
 
 }  // namespace capture

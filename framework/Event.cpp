@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <string>
 
@@ -19,6 +20,63 @@ String OneLine(String s) {
   for (char& c : s)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   return s;
+}
+
+// Unambiguous: decoding gives back exactly the bytes of s.
+String Escaped(const String& s, bool parenToo) {
+  static const char hex[] = "0123456789ABCDEF";
+  String out;
+  out.reserve(s.size());
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c >= 0x7f || (parenToo && c == ')')) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 0xf];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// What stays the same when one failure repeats: a missing folder makes the
+// message name a new file each time, so file paths and numbers do not count.
+String RepeatKey(const String& kind, const String& where, const String& message) {
+  String key = kind + "\n" + where + "\n";
+  for (std::size_t i = 0; i < message.size();) {
+    char c = message[i];
+    bool pathStart = c == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(message[i - 1])) ||
+                                  message[i - 1] == '(' || message[i - 1] == '"' || message[i - 1] == '\'');
+    if (pathStart) {
+      key += '/';
+      while (i < message.size() && !std::isspace(static_cast<unsigned char>(message[i]))) ++i;
+    } else if (std::isdigit(static_cast<unsigned char>(c))) {
+      key += '#';
+      while (i < message.size() && std::isdigit(static_cast<unsigned char>(message[i]))) ++i;
+    } else {
+      key += c;
+      ++i;
+    }
+  }
+  return key;
+}
+
+// One write, so that the line is not interleaved with other output.
+void WriteReport(const String& line) {
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
 }
 }  // namespace
 
@@ -52,10 +110,11 @@ void RuntimeUnhandledException(const std::exception& e, const String& where) {
   line += ": " + OneLine(e.what());
   // A failure that repeats every tick (a folder gone for a day) would flood
   // standard error: the first report is written, then only the 10th, 100th,
-  // 1000th ... repeat, until a different report comes.
-  static String lastLine;
+  // 1000th ... repeat, until a different failure comes.
+  static String lastKey;
   static long repeats = 0;
-  if (line == lastLine) {
+  String key = RepeatKey(kind, where, e.what());
+  if (key == lastKey) {
     ++repeats;
     bool decade = true;
     for (long r = repeats; r > 1; r /= 10)
@@ -63,22 +122,18 @@ void RuntimeUnhandledException(const std::exception& e, const String& where) {
     if (repeats < 10 || !decade) return;
     line += " (repeated " + std::to_string(repeats) + " times)";
   } else {
-    lastLine = line;
+    lastKey = std::move(key);
     repeats = 0;
   }
-  line += "\n";
-  // One write, so that the line is not interleaved with other output.
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  WriteReport(line + "\n");
+}
+
+void ReportUnsavedText(const String& what, const String& why, const String& text, const String& where) {
+  ++unhandledCount;
+  String line = "TallyPoint: unhandled IOException";
+  if (!where.empty()) line += " in " + OneLine(where);
+  line += ": " + OneLine(what) + " (" + Escaped(why, true) + "): " + Escaped(text, false) + "\n";
+  WriteReport(line);
 }
 
 int UnhandledExceptionCount() { return unhandledCount; }

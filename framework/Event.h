@@ -12,8 +12,19 @@
 namespace fw {
 
 // Reports an exception that escaped a handler (one line on standard error)
-// and returns; the run goes on.
+// and returns; the run goes on. A failure that repeats at the same place,
+// whatever file or number its message names, is written the first time, then
+// only at its 10th, 100th, 1000th ... repeat.
 void RuntimeUnhandledException(const std::exception& e, const String& where);
+
+// Reports bytes that exist nowhere else any more (a record that could not be
+// written as the run ends), never held back as a repeat, as the line
+//   TallyPoint: unhandled IOException in <where>: <what> (<why>): <text>
+// The text is escaped so that its exact bytes can be recovered: a backslash
+// as \\, every byte below 0x20 or from 0x7F as \xHH, any other byte as it is.
+// <why> is escaped the same way and ')' in it as \x29, so the text is what
+// follows the first "): " after <what>.
+void ReportUnsavedText(const String& what, const String& why, const String& text, const String& where);
 
 class EventBase {
  public:

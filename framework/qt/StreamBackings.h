@@ -49,13 +49,13 @@ class TextInputStream::Backing {
 
 // A new file is gathered in memory and spilled into a hidden temporary in
 // the target's folder only when it grows large; Close writes the rest,
-// syncs and renames it over the target. Nothing touches the folder before
-// Close for a small file, so a folder that turns read-only meanwhile is left
-// without debris.
+// syncs and puts it in place under the target's name, replacing only an item
+// that was there at creation. Nothing touches the folder before Close for a
+// small file, so a folder that turns read-only meanwhile is left without
+// debris.
 class TextOutputStream::Backing {
  public:
-  Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name)
-      : listing(std::move(listing)), folder(std::move(folder)), name(std::move(name)) {}
+  Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);
   ~Backing();
   void Append(const String& s);
   void Commit();  // raises IOException
@@ -73,11 +73,13 @@ class TextOutputStream::Backing {
   int error = 0;        // errno of the first failure
   String failedStep;
   bool closed = false;
+  bool mayReplace = false;  // an item of the name existed at creation
 
  private:
   bool OpenTemp();
   bool WritePending();
   void Fail(const char* step);
+  int Publish(const String& target);  // 0 or errno
 };
 
 }  // namespace fw

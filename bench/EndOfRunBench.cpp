@@ -1,0 +1,83 @@
+// The end of a run with a backlog waiting: N records (20,000 by default) are
+// in the real program's buffer when SIGTERM comes, and every one must be a
+// call file before the process ends. Measured: from the signal to the exit.
+// Goal on the development machine: within 3 s for 20,000 records, so that a
+// service manager's stop timeout never cuts the flush short.
+//
+//   bench_end_of_run [--records=20000] [benchmark flags]
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "reliability/Harness.h"
+
+namespace {
+
+long gRecords = 20000;
+
+void BM_EndOfRunFlush(benchmark::State& state) {
+  for (auto _ : state) {
+    char tmpl[] = "/tmp/tallypoint-endofrun-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+      state.SkipWithError("mkdtemp");
+      return;
+    }
+    const std::string root = tmpl;
+    rel::Pty pty;
+    rel::ProgramOptions o;
+    o.binary = TALLYPOINT_BINARY;
+    o.volume = root + "/volume";
+    o.preferences = root + "/prefs";
+    o.serialPorts = pty.slavePath();
+    o.log = root + "/program.log";
+    rel::fs::create_directories(o.volume);
+    rel::WriteSettingsFile(o.preferences, pty.slavePath(), 10);
+    rel::Program prog(o);
+    if (!prog.WaitStarted(rel::milliseconds(15000), true, false)) {
+      state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
+      return;
+    }
+    std::string all;
+    for (long i = 0; i < gRecords; ++i) {
+      char b[64];
+      std::snprintf(b, sizeof b, "%06ld 01/02 09:%02ld 0155501%04ld 00:01:%02ld\r\n", i, i % 60, i % 10000, i % 60);
+      all += b;
+    }
+    pty.Write(all);
+    rel::WaitFor([&] { return pty.Unread() == 0; }, rel::milliseconds(60000));
+    std::this_thread::sleep_for(rel::milliseconds(1000));  // a tick or two: the buffer holds it all
+    const size_t before = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
+
+    const auto t0 = rel::Clock::now();
+    kill(prog.pid(), SIGTERM);
+    rel::WaitFor([&] { return !prog.Alive(); }, rel::milliseconds(300000), rel::milliseconds(2));
+    const double seconds = rel::SecondsSince(t0);
+    const size_t after = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
+    prog.Stop(SIGKILL, rel::milliseconds(3000));
+    std::error_code ec;
+    rel::fs::remove_all(root, ec);
+    state.SetIterationTime(seconds);
+    state.counters["records"] = static_cast<double>(gRecords);
+    state.counters["flushed"] = static_cast<double>(after - before);
+    state.counters["files"] = static_cast<double>(after);
+    state.counters["flush_s"] = seconds;
+    state.counters["goal_s"] = 3.0 * static_cast<double>(gRecords) / 20000.0;
+    if (after != static_cast<size_t>(gRecords)) state.SkipWithError("not every record became a call file");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--records=", 10) == 0) gRecords = std::atol(argv[i] + 10);
+  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
+  benchmark::RegisterBenchmark("EndOfRunFlush", BM_EndOfRunFlush)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
