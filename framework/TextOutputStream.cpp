@@ -222,6 +222,12 @@ void TextOutputStream::Backing::Commit() {
     ::fsetxattr(fd, detail::kMacTypeAttribute, "TEXT", 4, 0);
     if (!batch && ::fsync(fd) != 0) Fail("sync");
   }
+  // Closed before it is published, so that the only change the folder's
+  // watch reports under the new name is its arrival.
+  struct stat st {};
+  bool haveStat = !error && ::fstat(fd, &st) == 0;
+  if (fd >= 0) ::close(fd);
+  fd = -1;
   struct stat before {};
   bool existed = ::lstat(target.c_str(), &before) == 0;
   bool taken = false;
@@ -239,10 +245,6 @@ void TextOutputStream::Backing::Commit() {
     throw IOException("cannot " + failedStep + " " + target + ": " + std::strerror(error));
   }
   tempPath.clear();
-  struct stat st {};
-  bool haveStat = ::fstat(fd, &st) == 0;
-  ::close(fd);
-  fd = -1;
   if (batch) {
     batch->made.push_back({listing, folder, name, existed});
   } else if (!SyncFolder(folder)) {

@@ -341,6 +341,7 @@ void FolderListing::Drop(bool unwatch) {
   entries.clear();
   names_.Clear();
   lines_.Clear();
+  ownArrivals_.clear();
   loaded_ = dirty_ = false;
   ++generation;
 }
@@ -488,8 +489,15 @@ const FolderListing::Entry* FolderListing::Find(std::string_view name, std::size
 void FolderListing::Changed(std::uint32_t mask, std::string_view name) {
   // Nothing is kept of a listing not loaded, nor of hidden names.
   if (!loaded_ || name[0] == '.') return;
+  bool own = false;
+  if (!ownArrivals_.empty())
+    if (auto a = ownArrivals_.find(String(name)); a != ownArrivals_.end()) {
+      // Our own publish arrives first; anything after it is someone else's.
+      own = (mask & (IN_MOVED_TO | IN_CREATE)) != 0;
+      ownArrivals_.erase(a);
+    }
   auto it = LowerBound(name);
-  if (it != entries.end() && it->Name() == name) ForgetLine(*it);
+  if (!own && it != entries.end() && it->Name() == name) ForgetLine(*it);
   if (mask & kNameEvents) Recheck(name);
 }
 
@@ -607,10 +615,15 @@ void FolderListing::RememberFirstLine(std::string_view name, std::string_view co
   auto it = LowerBound(name);
   if (it == entries.end() || it->Name() != name || it->kind != File) return;
   std::size_t at = content.find_first_of("\r\n");
-  if (at == std::string_view::npos) return Hold(*it, content, NoEnd, false);
+  if (at == std::string_view::npos) {
+    Hold(*it, content, NoEnd, false);
+    ownArrivals_.insert(String(name));
+    return;
+  }
   LineEnd end = content[at] == '\n' ? LF : at + 1 < content.size() && content[at + 1] == '\n' ? CRLF : CR;
   std::size_t after = at + (end == CRLF ? 2 : 1);
   Hold(*it, content.substr(0, at), end, after < content.size());
+  ownArrivals_.insert(String(name));
 }
 
 bool FolderListing::BeginOwnChange() {

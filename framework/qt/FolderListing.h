@@ -197,6 +197,9 @@ struct FolderListing {
   StatKey sig_;
   std::int64_t lastScanEnd_ = 0, lastScanCost_ = 0;
   ByteArena names_, lines_;
+  // Files this process has just published with their first line held: the
+  // arrival the watch reports for each is its own, and changes nothing.
+  std::unordered_set<String> ownArrivals_;
   // Files this process made with CreateTextFile under a name without ".txt",
   // "TEXT" even where the file system keeps no extended attributes.
   std::unordered_set<String> madeHere_;

@@ -253,6 +253,42 @@ TEST(Files, ReadLineEndsLinesAtCrLfOrCrLf) {
   }
 }
 
+// A file written here is listed from what was written, without reading it
+// back; whatever others do to it before the next listing loop must show.
+TEST(Files, FileChangedRightAfterItWasWrittenHereIsListedAsItIsNow) {
+  struct Row {
+    const char* what;
+    std::function<void(const std::string&)> change;
+    std::vector<String> rows;
+  };
+  const Row rows[] = {
+      {"left alone", [](const std::string&) {}, {"first record"}},
+      {"rewritten in place", [](const std::string& p) { WriteFile(p, "other record"); }, {"other record"}},
+      {"grown", [](const std::string& p) { std::ofstream(p, std::ios::app) << " grown\r\nnext"; }, {"first record grown"}},
+      {"replaced", [](const std::string& p) {
+         WriteFile(p + ".new", "replacement");
+         std::filesystem::rename(p + ".new", p);
+       }, {"replacement"}},
+      {"removed", [](const std::string& p) { std::filesystem::remove(p); }, {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir tmp;
+    auto folder = FolderItem::FromPath(tmp.path());
+    ASSERT_EQ(folder->Count(), 0);
+    auto out = folder->Child("a.txt")->CreateTextFile();
+    out->Write("first record");
+    out->Close();
+    r.change(tmp / "a.txt");
+    std::vector<String> listed;
+    for (Int32 i = 1; i <= folder->Count(); ++i) {
+      Ref<FolderItem> item = folder->Item(i);
+      if (item->MacType() == "TEXT") listed.push_back(item->OpenAsTextFile()->ReadLine());
+    }
+    EXPECT_EQ(listed, r.rows);
+  }
+}
+
 // An entry listed as a text file that has become a FIFO or a device by the
 // time it is opened: opening it must neither block nor read without end.
 TEST(Files, ListedFileReplacedByAFifoOrADeviceOpensAsNilWithoutBlocking) {
