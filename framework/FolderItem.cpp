@@ -195,19 +195,24 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   std::size_t index = ListedIndex(listing);
   // Watched, a first line once read is current: no system call.
   if (index != String::npos && listing.Watched()) {
-    detail::FolderListing::HeldLine held;
+    // The stream handed out last is handed out again once nobody holds it;
+    // the line goes straight into it.
+    std::shared_ptr<TextInputStream>& spare = listing.spareStream;
+    const bool reuse = spare && spare.use_count() == 1;
+    detail::FolderListing::HeldLine fresh;
+    if (reuse) detail::ForgetLineHandedOut(&spare->b_->held.owner);
+    detail::FolderListing::HeldLine& held = reuse ? spare->b_->held : fresh;
     bool unreadable = false;
     if (listing.FirstLine(index, held, &unreadable)) {
       // The path is needed only to read past the first line.
       String path = held.more ? Path() : String();
-      std::shared_ptr<TextInputStream>& spare = listing.spareStream;
-      if (spare && spare.use_count() == 1) {
-        spare->b_->Rehold(std::move(held), std::move(path));
-        return spare;
+      if (reuse) {
+        spare->b_->Restart(std::move(path));
+      } else {
+        spare = std::allocate_shared<TextInputStream>(
+            detail::RecyclingAllocator<TextInputStream>(),
+            std::make_unique<TextInputStream::Backing>(std::move(fresh), std::move(path)));
       }
-      spare = std::allocate_shared<TextInputStream>(
-          detail::RecyclingAllocator<TextInputStream>(),
-          std::make_unique<TextInputStream::Backing>(std::move(held), std::move(path)));
       return spare;
     }
     if (unreadable) return nullptr;

@@ -67,10 +67,11 @@ class RowStore {
   using Block = std::unique_ptr<char[]>;
 
   bool Shared(const String& text) {
-    detail::SharedBytes out;
+    detail::ClaimedLine out;
     if (!detail::ClaimLineHandedOut(text, out)) return false;
     rows_.push_back({out.data, out.size});
-    Keep(std::move(out.owner));
+    // Rows come from the cache's chunks in order: most share the last owner kept.
+    if (owners_.empty() || owners_.back() != *out.owner) owners_.push_back(*out.owner);
     return true;
   }
   void Keep(std::shared_ptr<const void> owner) {

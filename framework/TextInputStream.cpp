@@ -22,7 +22,10 @@ std::size_t FindLineEnd(const String& s, std::size_t from) {
 }
 }  // namespace
 
-TextInputStream::Backing::~Backing() { CloseFd(); }
+TextInputStream::Backing::~Backing() {
+  detail::ForgetLineHandedOut(&held.owner);
+  CloseFd();
+}
 
 void* TextInputStream::Backing::operator new(std::size_t) { return detail::BlockShelf<sizeof(Backing)>::Take(); }
 void TextInputStream::Backing::operator delete(void* p) { detail::BlockShelf<sizeof(Backing)>::Give(p); }
@@ -70,6 +73,7 @@ void TextInputStream::Backing::Unhold() {
   }
   const bool more = held.more;
   const off_t skip = static_cast<off_t>(held.size + endSize);
+  detail::ForgetLineHandedOut(&held.owner);
   held = {};
   if (!more) return;
   // The rest is read from the file, past the line already known.
@@ -91,10 +95,8 @@ String TextInputStream::ReadLine() {
     if (!b.served) {
       b.served = true;
       // A list that shows this line refers to the held bytes instead of a copy.
-      String line(b.held.data, b.held.size);
-      // Past the first line only its size and end are needed: the bytes' owner goes with the note.
-      detail::NoteLineHandedOut(std::move(b.held.owner), b.held.data, b.held.size);
-      return line;
+      detail::NoteLineHandedOut(&b.held.owner, b.held.data, b.held.size);
+      return String(b.held.data, b.held.size);
     }
     if (!b.held.more) return String();
     b.Unhold();
@@ -152,6 +154,7 @@ bool TextInputStream::EndOfFile() const {
 void TextInputStream::Close() {
   b_->CloseFd();
   String().swap(b_->buf);
+  detail::ForgetLineHandedOut(&b_->held.owner);
   b_->held = {};
   b_->holding = false;
   b_->pos = 0;

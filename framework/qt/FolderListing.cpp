@@ -602,7 +602,8 @@ bool FolderListing::FirstLine(std::size_t index, HeldLine& out, bool* unreadable
     if (unreadable) *unreadable = true;
     return false;
   }
-  out.owner = lines_.Owner(e.lineChunk);
+  // A stream handed out again mostly holds this chunk already: no new reference.
+  if (const auto& owner = lines_.Owner(e.lineChunk); out.owner.get() != owner.get()) out.owner = owner;
   out.data = e.lineData;
   out.size = e.lineSize;
   out.end = e.lineEnd;

@@ -5,6 +5,7 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/qt/FolderListing.h"
+#include "framework/qt/SharedText.h"
 
 namespace fw {
 
@@ -16,11 +17,10 @@ class TextInputStream::Backing {
  public:
   explicit Backing(int fd) : fd(fd) {}
   Backing(detail::FolderListing::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
-  // Starts over on another held line, as a new stream would.
-  void Rehold(detail::FolderListing::HeldLine line, String linePath) {
+  // Starts over on the line just put in held, as a new stream would.
+  void Restart(String linePath) {
     CloseFd();
     buf.clear();
-    held = std::move(line);
     holding = true;
     served = false;
     pos = 0;

@@ -189,8 +189,9 @@ TEST_F(ControlsTest, RowsReadBackExactlyFromSharedBytesAndFromTheirOwnStorage) {
         String text = r.text + (r.text.size() < 100 ? " " + std::to_string(pass) + "/" + std::to_string(round) : "");
         expected.push_back(text);
         if (r.shared) {
-          auto owner = std::make_shared<String>(text);
-          detail::NoteLineHandedOut(owner, owner->data(), owner->size());
+          detail::BytesOwner owner = std::make_shared<String>(text);
+          const auto& bytes = *static_cast<const String*>(owner.get());
+          detail::NoteLineHandedOut(&owner, bytes.data(), bytes.size());
           list->AddRow(String(text));
         } else if (round % 2) {
           list->AddRow(text);
@@ -219,6 +220,9 @@ long ResidentKb() {
 
 // The buffer line shows a flood, then a short text: the flood's storage goes.
 TEST_F(ControlsTest, ShortTextAfterAHugeOneLetsItsStorageGo) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine: resident memory cannot tell";
+#endif
   auto t = Add<StaticText>("bufferview", {{"Left", 10}, {"Top", 10}, {"Width", 300}, {"Height", 20}});
   constexpr long kMiB = 64;
   t->Text(String(kMiB * 1024 * 1024, 'x'));
