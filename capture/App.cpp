@@ -22,12 +22,18 @@ fw::ClassRecord App::Record() {
       .Hook("Terminating", &App::Event_Terminating, "Event_Terminating");
 }
 
-fw::Ref<class App> App() {
+const fw::Ref<class App>& App() {
+  // Asked on every pass of a list rebuild: the checked cast, and the
+  // reference it costs, only when the application object changes.
+  static fw::Ref<class App> typed;
+  static const bool released = (fw::RegisterModuleExit([] { typed = nullptr; }), true);
+  (void)released;
   const fw::Ref<fw::Application>& app = fw::_GetAppObject();
-  // Asked twice on every pass of a list rebuild: testing the exact class
-  // costs far less than the checked cast, which stays for anything else.
-  if (app && typeid(*app) == typeid(class App)) return std::static_pointer_cast<class App>(app.shared());
-  return fw::RuntimeCheckCast<class App>(app);
+  if (static_cast<fw::Application*>(typed.get()) != app.get()) {
+    typed = app && typeid(*app) == typeid(class App) ? fw::Ref<class App>(std::static_pointer_cast<class App>(app.shared()))
+                                                     : fw::RuntimeCheckCast<class App>(app);
+  }
+  return typed;
 }
 
 namespace {

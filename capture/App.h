@@ -34,4 +34,4 @@ class App : public fw::Application {
 };
 
 // The registered application object.
-fw::Ref<class App> App();
+const fw::Ref<class App>& App();
