@@ -21,6 +21,7 @@
 #include "framework/Listbox.h"
 #include "framework/Strings.h"
 #include "framework/Testing.h"
+#include "ProgramInProcess.h"
 #include "reliability/Harness.h"
 #include "ui/Window1.h"
 
@@ -48,17 +49,7 @@ int main(int argc, char** argv) {
   char tmpl[] = "/tmp/tallypoint-flood-XXXXXX";
   if (!mkdtemp(tmpl)) return 1;
   const std::string root = tmpl;
-  rel::fs::create_directories(root + "/volume");
-  rel::fs::create_directories(root + "/prefs");
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("TALLYPOINT_STARTUP_VOLUME", (root + "/volume").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/prefs").c_str(), 1);
-  setenv("TALLYPOINT_MODAL_LOG", (root + "/modal.log").c_str(), 1);
-  fw::RuntimeInit(argc, argv);
-  fw::RegisterFrameworkClasses();
-  startup::RegisterProgramClasses();
-  fw::_RunFrameworkInitialization(
-      std::make_shared<fw::Delegate<void()>>([] { startup::_Startup(); }, "startup._Startup"));
+  StartProgramIn(root, argc, argv);
   App()->Open.Raise();
   // A few ordinary call files first, as a folder in use has.
   for (int i = 0; i < 10; ++i) capture::AppendDelivery("before " + std::to_string(i) + "\r\n");

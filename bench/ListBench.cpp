@@ -46,6 +46,7 @@
 #include "framework/Strings.h"
 #include "framework/Testing.h"
 #include "framework/TextOutputStream.h"
+#include "ProgramInProcess.h"
 #include "reliability/Harness.h"
 #include "ui/Window1.h"
 
@@ -279,21 +280,11 @@ class Reporter : public benchmark::ConsoleReporter {
   }
 };
 
-// Starts the program in this process the way main() starts it, on the
-// startup volume root/volume; the Open event is left to the caller.
+// Starts the program in this process, with the folders the bench fills.
 void StartProgram(const std::string& root, int argc, char** argv) {
   rel::fs::create_directories(root + "/volume/Calls");
   rel::fs::create_directories(root + "/store");
-  rel::fs::create_directories(root + "/prefs");
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("TALLYPOINT_STARTUP_VOLUME", (root + "/volume").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/prefs").c_str(), 1);
-  setenv("TALLYPOINT_MODAL_LOG", (root + "/modal.log").c_str(), 1);
-  fw::RuntimeInit(argc, argv);
-  fw::RegisterFrameworkClasses();
-  startup::RegisterProgramClasses();
-  fw::_RunFrameworkInitialization(
-      std::make_shared<fw::Delegate<void()>>([] { startup::_Startup(); }, "startup._Startup"));
+  StartProgramIn(root, argc, argv);
 }
 
 }  // namespace

@@ -13,37 +13,8 @@ using namespace fw;
 
 namespace {
 
-// What the process writes to standard error while it lives.
-class StderrCapture {
- public:
-  StderrCapture() : path_(dir_ / "stderr") {
-    fflush(stderr);
-    saved_ = dup(2);
-    FILE* f = fopen(path_.c_str(), "w");
-    dup2(fileno(f), 2);
-    fclose(f);
-  }
-  ~StderrCapture() { Restore(); }
-  std::vector<std::string> Lines() {
-    Restore();
-    std::vector<std::string> lines;
-    std::stringstream in(tptest::ReadFile(path_));
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+using tptest::StderrCapture;
 
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    saved_ = -1;
-  }
-  tptest::TempDir dir_;
-  std::string path_;
-  int saved_ = -1;
-};
 
 std::string CannotCreate(int tick) {
   return "cannot create call file /vol/Calls/2026120822" + std::to_string(4000 + tick) + "0.txt";

@@ -17,36 +17,10 @@ using namespace fw;
 
 namespace {
 
+using tptest::StderrCapture;
+
 bool RunUntil(const std::function<bool()>& cond, int timeoutMs) { return fw::testing::RunEventLoopUntil(cond, timeoutMs); }
 
-// What the process writes to standard error while it lives.
-class StderrCapture {
- public:
-  StderrCapture() : path_(dir_ / "stderr") {
-    fflush(stderr);
-    saved_ = dup(2);
-    FILE* f = fopen(path_.c_str(), "w");
-    dup2(fileno(f), 2);
-    fclose(f);
-  }
-  ~StderrCapture() { Restore(); }
-  std::string Text() {
-    Restore();
-    return tptest::ReadFile(path_);
-  }
-
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    saved_ = -1;
-  }
-  tptest::TempDir dir_;
-  std::string path_;
-  int saved_ = -1;
-};
 
 class Gadget : public Object {
  public:

@@ -1,5 +1,9 @@
 #include "support/TestEnvironment.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +64,37 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+StderrCapture::StderrCapture() : path_(dir_ / "stderr") {
+  std::fflush(stderr);
+  saved_ = ::dup(2);
+  if (FILE* f = std::fopen(path_.c_str(), "w")) {
+    ::dup2(::fileno(f), 2);
+    std::fclose(f);
+  }
+}
+
+StderrCapture::~StderrCapture() { Restore(); }
+
+void StderrCapture::Restore() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  ::dup2(saved_, 2);
+  ::close(saved_);
+  saved_ = -1;
+}
+
+std::string StderrCapture::Text() {
+  Restore();
+  return ReadFile(path_);
+}
+
+std::vector<std::string> StderrCapture::Lines() {
+  std::vector<std::string> lines;
+  std::stringstream in(Text());
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
 }
 
 }  // namespace tptest

@@ -2,6 +2,7 @@
 // What every test may use: a private temporary folder, and the environment
 // that points the startup volume and the Preferences folder into it.
 #include <string>
+#include <vector>
 
 namespace tptest {
 
@@ -31,6 +32,24 @@ class IsolatedVolume {
  private:
   std::string oldVolume_, oldPrefs_;
   bool hadVolume_, hadPrefs_;
+};
+
+// What the process writes to standard error while the object lives.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  // What was written so far; standard error goes back to where it was.
+  std::string Text();
+  std::vector<std::string> Lines();
+
+ private:
+  void Restore();
+  TempDir dir_;
+  std::string path_;
+  int saved_ = -1;
 };
 
 std::string ReadFile(const std::string& path);
