@@ -59,14 +59,7 @@ void BM_EndOfRunFlush(benchmark::State& state) {
     }
     const std::string root = tmpl;
     rel::Pty pty;
-    rel::ProgramOptions o;
-    o.binary = TALLYPOINT_BINARY;
-    o.volume = root + "/volume";
-    o.preferences = root + "/prefs";
-    o.serialPorts = pty.slavePath();
-    o.log = root + "/program.log";
-    rel::fs::create_directories(o.volume);
-    rel::WriteSettingsFile(o.preferences, pty.slavePath(), 10);
+    const rel::ProgramOptions o = rel::SerialProgramIn(root, pty.slavePath());
     rel::Program prog(o);
     if (!prog.WaitStarted(rel::milliseconds(15000), true, false)) {
       state.SkipWithError(("the program did not start: " + prog.Log()).c_str());

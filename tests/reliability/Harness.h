@@ -477,16 +477,19 @@ struct ProgramOptions {
 };
 
 // A program in dir reading the serial line pty, chosen in its settings file.
-inline ProgramOptions SerialProgramIn(const tptest::TempDir& dir, const std::string& ptySlave) {
+inline ProgramOptions SerialProgramIn(const std::string& root, const std::string& ptySlave) {
   ProgramOptions o;
   o.binary = TALLYPOINT_BINARY;
-  o.volume = dir / "volume";
-  o.preferences = dir / "prefs";
+  o.volume = root + "/volume";
+  o.preferences = root + "/prefs";
   o.serialPorts = ptySlave;
-  o.log = dir / "program.log";
+  o.log = root + "/program.log";
   fs::create_directories(o.volume);
   WriteSettingsFile(o.preferences, ptySlave);
   return o;
+}
+inline ProgramOptions SerialProgramIn(const tptest::TempDir& dir, const std::string& ptySlave) {
+  return SerialProgramIn(dir.path(), ptySlave);
 }
 
 // build/tallypoint as a child process, headless.
