@@ -44,28 +44,27 @@ extern "C" int lstat(const char* __restrict path, struct stat* __restrict st) no
   return next(path, st);
 }
 
+// The mode that comes with O_CREAT or O_TMPFILE, and only then.
+static mode_t ModeArgument(int flags, va_list args) {
+  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
 extern "C" int open(const char* path, int flags, ...) {
   static auto next = Next<int (*)(const char*, int, ...)>("open");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = ModeArgument(flags, args);
+  va_end(args);
   fileCalls += counting;
   return next(path, flags, mode);
 }
 
 extern "C" int openat(int dirfd, const char* path, int flags, ...) {
   static auto next = Next<int (*)(int, const char*, int, ...)>("openat");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = ModeArgument(flags, args);
+  va_end(args);
   fileCalls += counting;
   return next(dirfd, path, flags, mode);
 }
