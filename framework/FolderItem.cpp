@@ -12,7 +12,6 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/qt/FolderListing.h"
-#include "framework/qt/Recycling.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -146,16 +145,12 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
     item->path_.clear();
     item->ownListing_ = nullptr;
   } else {
-    item = std::allocate_shared<FolderItem>(detail::RecyclingAllocator<FolderItem>());
+    item = std::make_shared<FolderItem>();
   }
-  static_assert(kShortName >= detail::FolderListing::Entry::kInlineName);
-  if (name.size() <= detail::FolderListing::Entry::kInlineName) {
+  static_assert(kShortName == detail::FolderListing::Entry::kInlineName);
+  if (name.size() <= kShortName) {
     // A copy of fixed size is two moves, not a call.
-    std::memcpy(item->listedName_, entry.nameInline, detail::FolderListing::Entry::kInlineName);
-    item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
-    item->pathPending_ = true;
-  } else if (name.size() <= kShortName) {
-    std::memcpy(item->listedName_, name.data(), name.size());
+    std::memcpy(item->listedName_, entry.nameInline, kShortName);
     item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
     item->pathPending_ = true;
   } else {
@@ -209,8 +204,7 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
       if (reuse) {
         spare->b_->Restart(std::move(path));
       } else {
-        spare = std::allocate_shared<TextInputStream>(
-            detail::RecyclingAllocator<TextInputStream>(),
+        spare = std::make_shared<TextInputStream>(
             std::make_unique<TextInputStream::Backing>(std::move(fresh), std::move(path)));
       }
       return spare;

@@ -50,7 +50,8 @@ class FolderItem : public Object {
   void MakePath() const;
   mutable String path_;
   mutable bool pathPending_ = false;
-  static constexpr std::size_t kShortName = 39;
+  // A listed name as short as a call file's, copied from its entry.
+  static constexpr std::size_t kShortName = 24;
   std::uint8_t listedNameSize_ = 0;
   char listedName_[kShortName];
   // Set by Item: the folder's cached listing and this item's place in it, so

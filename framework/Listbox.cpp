@@ -39,7 +39,7 @@ class RowStore {
       // A long row keeps the string it came in, copied nowhere.
       auto held = std::make_shared<const String>(std::move(text));
       rows_.push_back({held->data(), held->size()});
-      Keep(std::move(held));
+      Keep(held);
       return;
     }
     rows_.push_back({Copy(text.data(), text.size()), text.size()});
@@ -70,12 +70,12 @@ class RowStore {
     detail::ClaimedLine out;
     if (!detail::ClaimLineHandedOut(text, out)) return false;
     rows_.push_back({out.data, out.size});
-    // Rows come from the cache's chunks in order: most share the last owner kept.
-    if (owners_.empty() || owners_.back() != *out.owner) owners_.push_back(*out.owner);
+    Keep(*out.owner);
     return true;
   }
-  void Keep(std::shared_ptr<const void> owner) {
-    if (owners_.empty() || owners_.back() != owner) owners_.push_back(std::move(owner));
+  // Rows come from the cache's chunks in order: most share the last owner kept.
+  void Keep(const std::shared_ptr<const void>& owner) {
+    if (owners_.empty() || owners_.back() != owner) owners_.push_back(owner);
   }
   const char* Copy(const char* p, std::size_t n) {
     if (n == 0) return "";

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "framework/qt/Recycling.h"
 #include "framework/qt/SharedText.h"
 #include "framework/qt/StreamBackings.h"
 
@@ -27,8 +26,6 @@ TextInputStream::Backing::~Backing() {
   CloseFd();
 }
 
-void* TextInputStream::Backing::operator new(std::size_t) { return detail::BlockShelf<sizeof(Backing)>::Take(); }
-void TextInputStream::Backing::operator delete(void* p) { detail::BlockShelf<sizeof(Backing)>::Give(p); }
 
 void TextInputStream::Backing::CloseFd() {
   if (fd >= 0) ::close(fd);

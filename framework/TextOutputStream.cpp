@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -176,17 +177,13 @@ bool TextOutputStream::Backing::WritePending() {
 void TextOutputStream::Backing::Append(const String& s) {
   if (closed) throw IOException("write to " + folder + "/" + name + " after it was closed");
   pending += s;
-  if (wholeValid) {
-    // The folder's cache holds the first line: keep until it has ended and
-    // two bytes after, enough to tell CR LF and whether more follows.
+  // The folder's cache holds the first line: keep until it has ended and
+  // two bytes after, enough to tell CR LF and whether more follows.
+  if (lineEndAt == String::npos || whole.size() < lineEndAt + 3) {
     std::size_t from = whole.size();
     whole += s;
     if (lineEndAt == String::npos) lineEndAt = whole.find_first_of("\r\n", from);
-    if (lineEndAt != String::npos && whole.size() >= lineEndAt + 3) {
-      whole.resize(lineEndAt + 3);
-      wholeValid = false;
-      firstLineKnown = true;
-    }
+    if (lineEndAt != String::npos) whole.resize(std::min(whole.size(), lineEndAt + 3));
   }
   if (pending.size() >= kSpillAt && !WritePending()) pending.clear();  // the failure is raised by Close
 }
@@ -224,8 +221,6 @@ void TextOutputStream::Backing::Commit() {
   }
   // Closed before it is published, so that the only change the folder's
   // watch reports under the new name is its arrival.
-  struct stat st {};
-  bool haveStat = !error && ::fstat(fd, &st) == 0;
   if (fd >= 0) ::close(fd);
   fd = -1;
   struct stat before {};
@@ -258,7 +253,7 @@ void TextOutputStream::Backing::Commit() {
     throw IOException("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err));
   }
   listing->OwnAdded(wasCurrent, name, detail::FolderListing::File, true);
-  if (haveStat && (wholeValid || firstLineKnown)) listing->RememberFirstLine(name, whole);
+  listing->RememberFirstLine(name, whole);
 }
 
 TextOutputStream::TextOutputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
@@ -189,6 +190,9 @@ bool HasTextAttribute(const String& path) {
   return n == 4 && std::memcmp(buf, "TEXT", 4) == 0;
 }
 
+namespace {
+// Reads the first line of an open regular file: its bytes, how it ends and
+// whether more follows. False on a read error.
 bool ReadFirstLine(int fd, String& line, FolderListing::LineEnd& end, bool& more) {
   line.clear();
   end = FolderListing::NoEnd;
@@ -227,6 +231,24 @@ bool ReadFirstLine(int fd, String& line, FolderListing::LineEnd& end, bool& more
     return true;
   }
 }
+
+enum class FirstLineRead { NotRead, Failed, Read };
+
+// Opens name (relative to the folder dfd) without blocking, whatever it has
+// become since it was listed, and reads the first line of a regular file of
+// at most maxSize bytes. NotRead: gone, not a regular file, or too large.
+FirstLineRead ReadFirstLineAt(int dfd, const char* name, off_t maxSize, String& line, FolderListing::LineEnd& end,
+                              bool& more) {
+  int fd = ::openat(dfd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FirstLineRead::NotRead;
+  struct stat st {};
+  FirstLineRead got = FirstLineRead::NotRead;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxSize)
+    got = ReadFirstLine(fd, line, end, more) ? FirstLineRead::Read : FirstLineRead::Failed;
+  ::close(fd);
+  return got;
+}
+}  // namespace
 
 const char* ByteArena::Add(std::string_view bytes, std::uint32_t& chunk) {
   total_ += bytes.size();
@@ -450,18 +472,13 @@ void FolderListing::ReadAhead() {
     for (std::size_t k = from; k < to; ++k) {
       const Entry& e = entries[todo[k]];
       const String name(e.Name());
-      int fd = ::openat(dfd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-      if (fd < 0) continue;
-      struct stat fst {};
       LineEnd end = NoEnd;
       bool more = false;
-      // Lines of a size no call record has are left to be read when asked for.
-      if (::fstat(fd, &fst) == 0 && S_ISREG(fst.st_mode) && fst.st_size <= (1 << 16) &&
-          ReadFirstLine(fd, line, end, more)) {
+      // Files of a size no call record has are left to be read when asked for.
+      if (ReadFirstLineAt(dfd, name.c_str(), 1 << 16, line, end, more) == FirstLineRead::Read) {
         s.got.push_back(Got{todo[k], s.bytes.size(), line.size(), end, more});
         s.bytes += line;
       }
-      ::close(fd);
     }
   };
   std::vector<std::thread> threads;
@@ -525,11 +542,10 @@ void FolderListing::Recheck(std::string_view name) {
   }
 }
 
-std::vector<FolderListing::Entry>::iterator FolderListing::Insert(std::vector<Entry>::iterator at,
-                                                                  std::string_view name, Kind kind, bool text) {
-  if (name.size() > UINT16_MAX) return at;
+void FolderListing::Insert(std::vector<Entry>::iterator at, std::string_view name, Kind kind, bool text) {
+  if (name.size() > UINT16_MAX) return;
   ++generation;
-  return entries.insert(at, Entry(name, names_, kind, text));
+  entries.insert(at, Entry(name, names_, kind, text));
 }
 
 void FolderListing::Hold(Entry& e, std::string_view line, LineEnd end, bool more) {
@@ -578,19 +594,15 @@ bool FolderListing::FirstLine(std::size_t index, HeldLine& out, bool* unreadable
   Entry& e = entries[index];
   if (e.kind != File) return false;
   if (e.line == Unknown) {
-    String full = Join(path, String(e.Name()));
-    int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;  // gone, or no permission: the caller opens it and sees why
-    struct stat st {};
     String line;
     LineEnd end = NoEnd;
     bool more = false;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    bool readOk = ok && ReadFirstLine(fd, line, end, more);
-    ::close(fd);
-    if (!ok) return false;
+    const FirstLineRead got = ReadFirstLineAt(AT_FDCWD, Join(path, String(e.Name())).c_str(),
+                                              std::numeric_limits<off_t>::max(), line, end, more);
+    // Gone, no permission, or no longer a regular file: the caller opens it and sees why.
+    if (got == FirstLineRead::NotRead) return false;
     // An entry that cannot be read (a bad sector) is not read again until it changes.
-    if (!readOk) {
+    if (got == FirstLineRead::Failed) {
       ForgetLine(e);
       e.line = Unreadable;
     } else {
@@ -615,14 +627,13 @@ void FolderListing::RememberFirstLine(std::string_view name, std::string_view co
   if (!watched_) return;
   auto it = LowerBound(name);
   if (it == entries.end() || it->Name() != name || it->kind != File) return;
-  std::size_t at = content.find_first_of("\r\n");
-  if (at == std::string_view::npos) {
-    Hold(*it, content, NoEnd, false);
-    ownArrivals_.insert(String(name));
-    return;
+  std::size_t at = std::min(content.find_first_of("\r\n"), content.size());
+  LineEnd end = NoEnd;
+  std::size_t after = at;
+  if (at < content.size()) {
+    end = content[at] == '\n' ? LF : at + 1 < content.size() && content[at + 1] == '\n' ? CRLF : CR;
+    after += end == CRLF ? 2 : 1;
   }
-  LineEnd end = content[at] == '\n' ? LF : at + 1 < content.size() && content[at + 1] == '\n' ? CRLF : CR;
-  std::size_t after = at + (end == CRLF ? 2 : 1);
   Hold(*it, content.substr(0, at), end, after < content.size());
   ownArrivals_.insert(String(name));
 }

@@ -179,7 +179,7 @@ struct FolderListing {
   void Changed(std::uint32_t mask, std::string_view name);
   // Makes the entry of name agree with the folder as it is now.
   void Recheck(std::string_view name);
-  std::vector<Entry>::iterator Insert(std::vector<Entry>::iterator at, std::string_view name, Kind kind, bool text);
+  void Insert(std::vector<Entry>::iterator at, std::string_view name, Kind kind, bool text);
   void Erase(std::vector<Entry>::iterator it);
   void ForgetLine(Entry& e);
   void Hold(Entry& e, std::string_view line, LineEnd end, bool more);
@@ -213,8 +213,6 @@ bool HasTextName(std::string_view name);  // ends in ".txt"
 bool HasTextAttribute(const String& path);
 extern const char* const kMacTypeAttribute;
 
-// Reads the first line of an open regular file: its bytes, how it ends and
-// whether more follows. False on a read error (errno set).
-bool ReadFirstLine(int fd, String& line, FolderListing::LineEnd& end, bool& more);
+
 
 }  // namespace fw::detail

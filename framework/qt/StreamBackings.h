@@ -27,9 +27,6 @@ class TextInputStream::Backing {
     path = std::move(linePath);
   }
   ~Backing();
-  // One made and dropped for every file of a list rebuild.
-  static void* operator new(std::size_t size);
-  static void operator delete(void* p);
   // Reads more of the file into buf; false at its end.
   bool Fill();
   void CloseFd();
@@ -64,9 +61,7 @@ class TextOutputStream::Backing {
   std::shared_ptr<detail::FolderListing> listing;
   String folder, name;
   String pending;       // not yet written to the temporary
-  String whole;         // everything written, up to just past the first line's end
-  bool wholeValid = true;  // whole is everything written so far
-  bool firstLineKnown = false;  // whole holds the first line and two bytes after it
+  String whole;         // everything written, up to two bytes past the first line's end
   std::size_t lineEndAt = String::npos;
   String tempPath;
   int fd = -1;
