@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "framework/qt/OwnChange.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -98,9 +99,13 @@ struct SyncBatch::State {
     std::size_t removed = 0;
     for (auto& m : made) {
       if (m.replaced) continue;
-      bool wasCurrent = m.listing->BeginOwnChange();
-      if (::unlink((m.folder + "/" + m.name).c_str()) == 0) ++removed;
-      m.listing->OwnRemoved(wasCurrent, m.name);
+      detail::OwnChange change(*m.listing);
+      if (::unlink((m.folder + "/" + m.name).c_str()) == 0) {
+        ++removed;
+        change.Removed(m.name);
+      } else {
+        change.MayHaveChanged(m.name);
+      }
     }
     for (auto& f : folders)
       if (f.fd >= 0) ::fsync(f.fd);
@@ -210,7 +215,7 @@ int TextOutputStream::Backing::Publish(const String& target) {
 void TextOutputStream::Backing::Commit() {
   closed = true;
   String target = folder + "/" + name;
-  bool wasCurrent = listing->BeginOwnChange();
+  detail::OwnChange change(*listing);
   // A file spilled before the batch could watch its folder is synced alone.
   SyncBatch::State* batch = currentBatch && fd < 0 && currentBatch->Watch(folder) ? currentBatch : nullptr;
   WritePending();
@@ -235,7 +240,7 @@ void TextOutputStream::Backing::Commit() {
   }
   if (error) {
     Discard();
-    listing->OwnTouched(wasCurrent);
+    change.LeftNoTrace();
     if (taken) throw NameTakenException("cannot write " + target + ": an item of that name appeared meanwhile");
     throw IOException("cannot " + failedStep + " " + target + ": " + std::strerror(error));
   }
@@ -249,11 +254,10 @@ void TextOutputStream::Backing::Commit() {
       ::unlink(target.c_str());
       SyncFolder(folder);
     }
-    listing->OwnRemoved(false, name);
+    change.MayHaveChanged(name);
     throw IOException("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err));
   }
-  listing->OwnAdded(wasCurrent, name, detail::FolderListing::File, true);
-  listing->RememberFirstLine(name, whole);
+  change.Published(name, whole);
 }
 
 TextOutputStream::TextOutputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}

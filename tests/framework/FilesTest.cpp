@@ -506,7 +506,7 @@ TEST(Files, ListingLoopOverManyFilesDoesNotRescanOrReopenPerItem) {
       auto f = folder->Item(i);
       if (f->MacType() != "TEXT") continue;
       auto in = f->OpenAsTextFile();
-      if (in->ReadLine().rfind("record ", 0) == 0) ++shown;
+      if (in->ReadLine().View().rfind("record ", 0) == 0) ++shown;
       in->Close();
     }
     return shown;
