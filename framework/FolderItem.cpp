@@ -37,10 +37,6 @@ String ParentPath(const String& path) {
   return parent.empty() ? String(".") : parent.string();
 }
 
-String JoinPath(const String& folder, const String& name) {
-  return (fs::path(folder) / fs::path(name).relative_path()).string();
-}
-
 // Folders made on the way are the user's alone, as the settings in them are.
 bool MakeFolders(const String& path) {
   std::error_code ec;
@@ -70,11 +66,7 @@ String FolderItem::Name() const {
 }
 
 void FolderItem::MakePath() const {
-  const String& folder = listing_->path;
-  path_.reserve(folder.size() + 1 + listedNameSize_);
-  path_ = folder;
-  if (folder != "/") path_ += '/';
-  path_.append(listedName_, listedNameSize_);
+  path_ = detail::JoinPath(listing_->path, std::string_view(listedName_, listedNameSize_));
   pathPending_ = false;
 }
 String FolderItem::NativePath() const { return Path(); }
@@ -84,7 +76,7 @@ Ref<FolderItem> FolderItem::Parent() const {
   return FromPath(ParentPath(Path()));
 }
 
-Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(JoinPath(Path(), name)); }
+Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(Path(), name)); }
 
 bool FolderItem::Exists() const {
   struct stat st {};

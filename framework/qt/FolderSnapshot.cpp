@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 namespace fw::detail {
 
@@ -24,12 +25,7 @@ StatKey StatKey::Of(const struct stat& st) {
 }
 
 String JoinPath(const String& folder, std::string_view name) {
-  String path;
-  path.reserve(folder.size() + 1 + name.size());
-  path = folder;
-  if (folder != "/") path += '/';
-  path += name;
-  return path;
+  return (std::filesystem::path(folder) / std::filesystem::path(name).relative_path()).string();
 }
 
 FolderEntry::FolderEntry(std::string_view name, ByteArena& names, Kind k, bool isText)

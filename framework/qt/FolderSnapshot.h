@@ -96,6 +96,7 @@ class FolderSnapshot {
   std::uint64_t generation_ = 0;
 };
 
+// The path of name inside folder; an absolute name counts as relative.
 String JoinPath(const String& folder, std::string_view name);
 
 }  // namespace fw::detail
