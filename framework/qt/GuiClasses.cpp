@@ -4,6 +4,7 @@
 
 #include "framework/DisclosureTriangle.h"
 #include "framework/Graphics.h"
+#include "framework/LineBreak.h"
 #include "framework/Listbox.h"
 #include "framework/MenuItem.h"
 #include "framework/MessageDialog.h"
@@ -50,11 +51,9 @@ template <class T>
 void AddRows(T& control, const String& text) {
   std::size_t start = 0;
   while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == String::npos) end = text.size();
-    control.AddRow(text.substr(start, end - start));
-    start = end + 1;
-    if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    const LineBreak end = FindLineBreak(text, start);
+    control.AddRow(text.substr(start, (end.found() ? end.at : text.size()) - start));
+    start = end.found() ? end.next() : text.size();
   }
 }
 
