@@ -47,13 +47,9 @@ MessageDialog::MessageDialog()
       cancel_(MakeButton("Cancel", false, false)),
       alternate_(MakeButton("Don't Save", false, false)) {}
 
-Int32 MessageDialog::Icon() const { return icon_; }
 void MessageDialog::Icon(Int32 i) { icon_ = i; }
-String MessageDialog::Title() const { return title_; }
 void MessageDialog::Title(const String& t) { title_ = t; }
-String MessageDialog::Message() const { return message_; }
 void MessageDialog::Message(const String& m) { message_ = m; }
-String MessageDialog::Explanation() const { return explanation_; }
 void MessageDialog::Explanation(const String& e) { explanation_ = e; }
 
 Ref<MessageDialogButton> MessageDialog::ShowModal() {
