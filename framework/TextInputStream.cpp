@@ -7,18 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/LineBreak.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
-
-namespace {
-// find_first_of("\r\n") searches the two-byte set once per byte of the line.
-std::size_t FindLineEnd(const String& s, std::size_t from) {
-  for (std::size_t i = from; i < s.size(); ++i)
-    if (s[i] == '\n' || s[i] == '\r') return i;
-  return String::npos;
-}
-}  // namespace
 
 TextInputStream::Backing::~Backing() { CloseFd(); }
 
@@ -94,21 +86,19 @@ TextLine TextInputStream::ReadLine() {
   const String& data = b.buf;
   std::size_t scanned = 0;  // bytes after pos already known to hold no line end
   for (;;) {
-    std::size_t end = FindLineEnd(data, b.pos + scanned);
-    if (end != String::npos) {
+    LineBreak br = FindLineBreak(data, b.pos + scanned);
+    if (br.found()) {
       // A CR at the end of what is read so far may be the first half of CR LF.
-      if (data[end] == '\r' && end + 1 == data.size()) {
-        std::size_t offset = end - b.pos;
+      if (br.crAtEnd) {
+        const std::size_t offset = br.at - b.pos;
         if (b.Fill()) {
           scanned = offset;
           continue;
         }
-        end = b.pos + offset;
+        br.at = b.pos + offset;  // a CR alone: Fill may have moved what was read
       }
-      String line = data.substr(b.pos, end - b.pos);
-      std::size_t next = end + 1;
-      if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
-      b.pos = next;
+      String line = data.substr(b.pos, br.at - b.pos);
+      b.pos = br.next();
       return line;
     }
     scanned = data.size() - b.pos;

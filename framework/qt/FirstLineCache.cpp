@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "framework/LineBreak.h"
+
 namespace fw::detail {
 
 namespace {
@@ -34,27 +36,24 @@ bool ReadFirstLine(int fd, String& line, LineEnd& end, bool& more) {
       if (pendingCR) end = FolderEntry::CR;
       return true;
     }
-    std::string_view got(chunk, static_cast<std::size_t>(n));
-    std::size_t at = 0;
-    if (!pendingCR) {
-      at = got.find_first_of("\r\n");
-      if (at == std::string_view::npos) {
-        line.append(got);
-        continue;
-      }
-      line.append(got.substr(0, at));
-      if (got[at] == '\n') {
-        end = FolderEntry::LF;
-        more = at + 1 < got.size();
-        return true;
-      }
-      if (++at == got.size()) {
-        pendingCR = true;
-        continue;
-      }
+    const std::string_view got(chunk, static_cast<std::size_t>(n));
+    if (pendingCR) {
+      end = got[0] == '\n' ? FolderEntry::CRLF : FolderEntry::CR;
+      more = (end == FolderEntry::CRLF ? 1u : 0u) < got.size();
+      return true;
     }
-    end = got[at] == '\n' ? FolderEntry::CRLF : FolderEntry::CR;
-    more = at + (end == FolderEntry::CRLF ? 1u : 0u) < got.size();
+    const LineBreak br = FindLineBreak(got);
+    if (!br.found()) {
+      line.append(got);
+      continue;
+    }
+    line.append(got.substr(0, br.at));
+    if (br.crAtEnd) {
+      pendingCR = true;
+      continue;
+    }
+    end = got[br.at] == '\n' ? FolderEntry::LF : br.length == 2 ? FolderEntry::CRLF : FolderEntry::CR;
+    more = br.next() < got.size();
     return true;
   }
 }
@@ -165,16 +164,10 @@ void FirstLineCache::ReadAhead(const String& folder, FolderSnapshot::Entries& en
 }
 
 void FirstLineCache::HoldWritten(FolderEntry& entry, std::string_view content) {
-  const std::size_t at = std::min(content.find_first_of("\r\n"), content.size());
-  LineEnd end = FolderEntry::NoEnd;
-  std::size_t after = at;
-  if (at < content.size()) {
-    end = content[at] == '\n'                                        ? FolderEntry::LF
-          : at + 1 < content.size() && content[at + 1] == '\n' ? FolderEntry::CRLF
-                                                                     : FolderEntry::CR;
-    after += end == FolderEntry::CRLF ? 2 : 1;
-  }
-  Hold(entry, content.substr(0, at), end, after < content.size(), nullptr);
+  const LineBreak br = FindLineBreak(content);
+  if (!br.found()) return Hold(entry, content, FolderEntry::NoEnd, false, nullptr);
+  const LineEnd end = content[br.at] == '\n' ? FolderEntry::LF : br.length == 2 ? FolderEntry::CRLF : FolderEntry::CR;
+  Hold(entry, content.substr(0, br.at), end, br.next() < content.size(), nullptr);
 }
 
 bool FirstLineCache::StillCurrent(const FolderEntry& entry, const struct stat& st) {
