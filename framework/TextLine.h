@@ -23,7 +23,6 @@ class TextLine {
   // What keeps shared bytes alive; null for a line with bytes of its own.
   const Owner& SharedOwner() const { return owner_; }
   std::size_t size() const { return View().size(); }
-  bool empty() const { return View().empty(); }
 
   operator String() const& { return String(View()); }  // NOLINT: used as a string
   operator String() && { return owner_ ? String(shared_) : std::move(own_); }  // NOLINT

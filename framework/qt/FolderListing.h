@@ -67,7 +67,6 @@ class FolderListing final : public WatchedFolder {
   const FolderEntry* Find(std::string_view name, std::size_t* index = nullptr) const {
     return snapshot_.Find(name, index);
   }
-  bool Watched() const { return watched_; }
 
   // The first line of the listed file at index, from memory when current.
   // False when it is not held (not a regular file, or it cannot be read;
