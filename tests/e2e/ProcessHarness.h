@@ -345,6 +345,7 @@ class Program {
     std::map<std::string, std::string> env;
     std::optional<uid_t> uid;
     std::optional<gid_t> gid;
+    std::vector<std::string> launcher;   // runs the program, given as its last arguments
   };
 
   Program() : volume(root / "volume"), preferences(root / "preferences"), calls(volume + "/Calls"),
@@ -357,7 +358,8 @@ class Program {
     if (o.prefs) tptest::WriteFile(PrefsPath(), PrefsText(*o.prefs));
     if (o.createCalls) fs::create_directories(calls);
     SpawnOptions s;
-    s.argv = {binary};
+    s.argv = o.launcher;
+    s.argv.push_back(binary);
     s.env = o.env;
     s.env["TALLYPOINT_STARTUP_VOLUME"] = volume;
     s.env["XDG_CONFIG_HOME"] = preferences;
