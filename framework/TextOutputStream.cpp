@@ -69,6 +69,7 @@ mode_t NewFileMode() {
 }
 
 SyncBatch::State* currentBatch = nullptr;
+constexpr const char* kRenameStep = "rename the temporary file to";
 constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
 }  // namespace
 
@@ -163,7 +164,8 @@ void TextOutputStream::Backing::Fail(const char* step) {
 
 String TextOutputStream::Backing::FailureText() const {
   const String target = folder + "/" + name;
-  if (error == EEXIST && failedStep == "put in place") return "cannot write " + target + ": an item of that name appeared meanwhile";
+  if (error == EEXIST && failedStep == kRenameStep)
+    return "cannot write " + target + ": an item of that name appeared meanwhile";
   return "cannot " + failedStep + " " + target + ": " + std::strerror(error);
 }
 
@@ -271,7 +273,7 @@ void TextOutputStream::Backing::Close() {
   if (!error) {
     if (int err = PutInPlace(replaced)) {
       errno = err;
-      Fail("put in place");
+      Fail(kRenameStep);
     }
   }
   if (error) {
@@ -279,7 +281,7 @@ void TextOutputStream::Backing::Close() {
     change.LeftNoTrace();
     state = Failed;
     failure = FailureText();
-    if (error == EEXIST && failedStep == "put in place") throw NameTakenException(failure);
+    if (error == EEXIST && failedStep == kRenameStep) throw NameTakenException(failure);
     throw IOException(failure);
   }
   if (!SyncFolder(folder)) {
@@ -317,7 +319,7 @@ void TextOutputStream::Backing::PublishHeld() {
   bool replaced = false;
   if (int err = PutInPlace(replaced)) {
     errno = err;
-    Fail("put in place");
+    Fail(kRenameStep);
     Discard();
     change.LeftNoTrace();
     state = Failed;
