@@ -61,7 +61,7 @@ TEST(Faults, TcpPeerResettingLosesNothingItDelivered) {
   ASSERT_TRUE(a.Send(Lines({"reset one", "reset two", "reset three"}) + "cut short by a reset"));
   ASSERT_TRUE(a.WaitAcked(3000ms)) << "the program's end never took the bytes";
   a.Reset();
-  // The unfinished line waits for its deadline, then the listener still serves.
+  // The unfinished line ends with its connection, then the listener still serves.
   ASSERT_TRUE(rig.WaitFiles(4, 20000ms)) << rig.Log();
   rel::TcpClient b;
   ASSERT_TRUE(b.Connect(23));
