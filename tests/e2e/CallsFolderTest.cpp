@@ -1,15 +1,22 @@
 // The real program and its "Calls" folder at the root of the startup volume.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
-#include "e2e/ProcessHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 const std::string kNoFolderMessage = "MsgBox\tUnable to make calls folder on startup disk - See Sys Admin";
 
 TEST(CallsFolder, MissingFolderIsCreatedAtStartWithoutAMessage) {
-  Program program;
+  ChildProgram program;
   program.Start({});
   ASSERT_TRUE(WaitFor([&] { return fs::is_directory(program.calls); }, 15s))
       << "no Calls folder after start" << program.Diagnostics();
@@ -51,9 +58,9 @@ class UnwritableVolume : public ::testing::Test {
     }
   }
 
-  Pty pty;
-  Program program;
-  Program::Options options;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
+  ChildProgram::Options options;
 };
 
 TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
@@ -89,12 +96,12 @@ TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
 // sector, a lost network share). The rebuild after a call file meets it; the
 // record must still leave the buffer, or each tick would bill it again.
 TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
-  Pty pty;
-  Program program;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
   fs::create_directories(program.calls);
   // Opened by the program, this is its own memory, whose first page reads as EIO.
   fs::create_symlink("/proc/self/mem", program.calls + "/unreadable.txt");
-  Program::Options options;
+  ChildProgram::Options options;
   options.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
   options.serialPorts = pty.slavePath();
   program.Start(options);
@@ -109,4 +116,4 @@ TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

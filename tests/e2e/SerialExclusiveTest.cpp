@@ -1,10 +1,16 @@
 // Copies of the program started on one serial line: only the first reads it.
 #include <gtest/gtest.h>
 
-#include "e2e/ProcessHarness.h"
-#include "support/program/ProgramHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/InProcessProgram.h"
+#include "support/LocalZone.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 bool HoldsOpen(pid_t pid, const std::string& path) {
@@ -18,11 +24,11 @@ bool HoldsOpen(pid_t pid, const std::string& path) {
 
 TEST(SerialExclusive, LaterCopiesOnTheSameLineAreRefusedAndTheFirstGetsEveryRecord) {
   LocalZone zone;
-  Pty pty;
-  Program::Options o;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram::Options o;
   o.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
   o.serialPorts = pty.slavePath();
-  Program first;
+  ChildProgram first;
   first.Start(o);
   ASSERT_TRUE(WaitFor([&] { return pty.Raw(); }, 15s)) << "the first copy never opened the line" << first.Diagnostics();
 
@@ -35,7 +41,7 @@ TEST(SerialExclusive, LaterCopiesOnTheSameLineAreRefusedAndTheFirstGetsEveryReco
   EXPECT_EQ(second.Status(), "Unable to open serial port");
 
   // And the real program once more, as a second copy would be started.
-  Program third;
+  ChildProgram third;
   third.Start(o);
   ASSERT_TRUE(WaitFor([&] { return fs::exists(third.calls); }, 15s)) << third.Diagnostics();
 
@@ -57,4 +63,4 @@ TEST(SerialExclusive, LaterCopiesOnTheSameLineAreRefusedAndTheFirstGetsEveryReco
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -21,6 +21,7 @@
 #include "framework/Testing.h"
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
+#include "support/ChildProcess.h"
 #include "support/TestEnvironment.h"
 
 using namespace fw;

@@ -17,6 +17,8 @@
 #include "framework/Testing.h"
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
+#include "support/CallFolder.h"
+#include "support/ChildProcess.h"
 #include "support/TestEnvironment.h"
 
 // The framework is linked into this executable, so its calls of these reach

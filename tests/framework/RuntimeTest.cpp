@@ -11,7 +11,8 @@
 #include "framework/Application.h"
 #include "framework/Runtime.h"
 #include "framework/Timer.h"
-#include "support/TestEnvironment.h"
+#include "support/InProcessProgram.h"
+#include "support/StderrCapture.h"
 
 using namespace fw;
 

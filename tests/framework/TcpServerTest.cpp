@@ -1,11 +1,9 @@
 // The listener and its connections, driven by plain blocking client sockets
 // on the loopback interface.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -15,6 +13,7 @@
 #include "framework/Runtime.h"
 #include "framework/ServerSocket.h"
 #include "framework/qt/TcpBacking.h"
+#include "support/TcpClient.h"
 
 namespace {
 
@@ -28,48 +27,7 @@ bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::te
 
 void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
 
-// A sender: a blocking client socket.
-class Client {
- public:
-  Client(int port, bool ipv6 = false) {
-    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    if (ipv6) {
-      sockaddr_in6 a{};
-      a.sin6_family = AF_INET6;
-      a.sin6_port = htons(static_cast<uint16_t>(port));
-      a.sin6_addr = in6addr_loopback;
-      connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    } else {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-  }
-  ~Client() { Close(); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  bool connected() const { return connected_; }
-  void Send(const std::string& s) const {
-    ASSERT_EQ(::send(fd_, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size()));
-  }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // Ends with a reset instead of an orderly close.
-  void Reset() {
-    linger l{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    Close();
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
+using tptest::TcpClient;
 
 // What one socket handed out through AddSocket saw, in order.
 struct Seen {
@@ -148,12 +106,12 @@ TEST(TcpServer, ThirdConnectionWaitsForAFreeSlotAndLosesNoData) {
   ASSERT_TRUE(h.server->IsListening());
   ASSERT_GT(h.port(), 0);
 
-  Client first(h.port()), second(h.port());
+  TcpClient first(h.port()), second(h.port());
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2; }));
   Seen* firstSeen = h.Connected()[0];
 
   // Neither refused nor dropped: the connection stands and its data waits.
-  Client third(h.port());
+  TcpClient third(h.port());
   ASSERT_TRUE(third.connected());
   third.Send("third caller line\r\n");
   RunFor(300);
@@ -181,7 +139,7 @@ TEST_P(PeerEnding, LostPeerReportedOnceAs102AndItsSlotFreed) {
   Harness h;
   h.server->Listen();
   {
-    Client c(h.port());
+    TcpClient c(h.port());
     ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
     c.Send("last words\r");
     if (reset) c.Reset();
@@ -205,7 +163,7 @@ TEST(TcpServer, BytesLeftUnreadWhenThePeerGoesAreOfferedBeforeTheError) {
   Harness h;
   h.ignoreFirstDelivery = true;
   h.server->Listen();
-  auto c = std::make_unique<Client>(h.port());
+  auto c = std::make_unique<TcpClient>(h.port());
   c->Send("unread call\r");
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->events.size() == 2; }));
   Seen* seen = h.Connected()[0];
@@ -218,11 +176,11 @@ TEST(TcpServer, BytesLeftUnreadWhenThePeerGoesAreOfferedBeforeTheError) {
 TEST(TcpServer, SlotFreedByALostPeerServesANewConnection) {
   Harness h(1);
   h.server->Listen();
-  auto a = std::make_unique<Client>(h.port());
+  auto a = std::make_unique<TcpClient>(h.port());
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
   a.reset();
   ASSERT_TRUE(WaitUntil([&] { return h.Active() == 0; }));
-  Client b(h.port());
+  TcpClient b(h.port());
   b.Send("x\r");
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2 && h.Connected()[1]->data == "x\r"; }));
 }
@@ -255,7 +213,7 @@ TEST(TcpServer, MinimumOfWaitingSocketsIsKeptUp) {
   Harness h(5, 2);
   h.server->Listen();
   EXPECT_EQ(h.made.size(), 2u);
-  Client c(h.port());
+  TcpClient c(h.port());
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
   EXPECT_EQ(h.made.size(), 3u);
   // The sockets waiting are held by the listener alone.
@@ -266,7 +224,7 @@ TEST(TcpServer, NilFromAddSocketStillTakesTheConnection) {
   Harness h;
   h.handOutNil = true;
   h.server->Listen();
-  Client c(h.port());
+  TcpClient c(h.port());
   c.Send("kept\r");
   ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
   Ref<TCPSocket> plain = h.server->ActiveConnections()[0];
@@ -281,7 +239,7 @@ TEST(TcpServer, NilFromAddSocketStillTakesTheConnection) {
 TEST(TcpServer, IPv6PeersAreAcceptedToo) {
   Harness h;
   h.server->Listen();
-  Client v6(h.port(), true);
+  TcpClient v6(h.port(), TcpClient::Family::IPv6);
   if (!v6.connected()) GTEST_SKIP() << "no IPv6 loopback here";
   v6.Send("over v6\r");
   ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->data == "over v6\r"; }));
@@ -290,7 +248,7 @@ TEST(TcpServer, IPv6PeersAreAcceptedToo) {
 TEST(TcpServer, AcceptedConnectionsProbeAVanishedPeer) {
   Harness h;
   h.server->Listen();
-  Client c(h.port());
+  TcpClient c(h.port());
   ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
   const int fd = static_cast<int>(h.server->ActiveConnections()[0]->backing().Descriptor());
   ASSERT_GE(fd, 0);

@@ -6,11 +6,16 @@
 
 #include <algorithm>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Port 23 in a network namespace of our own; made before any thread exists.
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, false);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, false);
 
 namespace {
 
@@ -18,20 +23,20 @@ using namespace std::chrono_literals;
 
 struct Copy {
   Copy(const tptest::TempDir& dir, const std::string& name, const std::string& volume) {
-    o = rel::SerialProgramIn(dir, pty.slavePath());
+    o = tptest::SerialProgramIn(dir, pty.slavePath());
     o.volume = volume;
     o.preferences = dir / (name + "-prefs");
-    o.log = dir / (name + ".log");
-    o.modalLog = dir / (name + "-modal.log");
-    rel::WriteSettingsFile(o.preferences, pty.slavePath());
+    o.stdoutPath = o.stderrPath = dir / (name + ".log");
+    o.modalLogPath = dir / (name + "-modal.log");
+    tptest::WriteSettingsFile(o.preferences, pty.slavePath());
   }
   bool Start() {
-    prog = std::make_unique<rel::Program>(o);
+    prog = std::make_unique<tptest::ChildProgram>(o);
     return prog->WaitStarted(15000ms, true, false);
   }
-  rel::Pty pty;
-  rel::ProgramOptions o;
-  std::unique_ptr<rel::Program> prog;
+  tptest::Pty pty;
+  tptest::ProgramOptions o;
+  std::unique_ptr<tptest::ChildProgram> prog;
 };
 
 std::vector<std::string> Records(const std::string& tag, int n) {
@@ -53,20 +58,20 @@ void DeliverAndTerminate(std::vector<Copy*> copies, const std::vector<std::vecto
     ASSERT_TRUE(copies[c]->pty.Write(bytes));
   }
   for (auto* c : copies)
-    ASSERT_TRUE(rel::WaitFor([&] { return c->pty.Unread() == 0; }, 30000ms)) << c->prog->Log();
+    ASSERT_TRUE(tptest::WaitFor([&] { return c->pty.Unread() == 0; }, 30000ms)) << c->prog->Log();
   // At least one tick has run since, so everything read is in the buffer.
-  ASSERT_TRUE(rel::WaitFor([&] { return !rel::ReadCallFolder(copies[0]->prog->callsDir(), false).files.empty(); },
+  ASSERT_TRUE(tptest::WaitFor([&] { return !tptest::ReadCallFolder(copies[0]->prog->callsDir(), false).files.empty(); },
                            10000ms));
   for (auto* c : copies) kill(c->prog->pid(), SIGTERM);
   for (auto* c : copies) {
-    EXPECT_TRUE(rel::WaitFor([&] { return !c->prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
+    EXPECT_TRUE(tptest::WaitFor([&] { return !c->prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
     c->prog->Stop(SIGKILL, 5000ms);
   }
 }
 
 // Every record in exactly one call file, and nothing else in the folder.
 void ExpectEachOnce(const std::string& calls, std::vector<std::string> expected) {
-  auto folder = rel::ReadCallFolder(calls);
+  auto folder = tptest::ReadCallFolder(calls);
   std::vector<std::string> got;
   for (auto& f : folder.files) got.push_back(f.content);
   std::sort(got.begin(), got.end());

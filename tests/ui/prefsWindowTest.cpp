@@ -10,8 +10,8 @@
 #include "capture/customPort.h"
 #include "framework/System.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
-#include "support/program/UiWindows.h"
+#include "support/InProcessProgram.h"
+#include "support/TestEnvironment.h"
 #include "ui/MenuBar1.h"
 #include "ui/Window1.h"
 #include "ui/prefsWindow.h"
@@ -204,7 +204,7 @@ TEST_F(Preferences, SecondCommandShowsTheSameDialogWithoutAddingRows) {
 }
 
 TEST_F(Preferences, ChoosingTheStoredPortClosesAndOpensNothing) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
   ASSERT_TRUE(App()->myPort->IsOpen());
@@ -216,7 +216,7 @@ TEST_F(Preferences, ChoosingTheStoredPortClosesAndOpensNothing) {
 }
 
 TEST_F(Preferences, ChoosingAnotherPortClosesTheOldOneAndOpensTheNew) {
-  tptest::PseudoTerminal a, b;
+  tptest::ListedPty a, b;
   SerialPorts ports(a.slavePath() + ":" + b.slavePath());
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
@@ -236,7 +236,7 @@ TEST_F(Preferences, ChoosingAnotherPortClosesTheOldOneAndOpensTheNew) {
 }
 
 TEST_F(Preferences, ChoosingAPortThatCannotOpenReportsItAndKeepsTheName) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   SerialPorts ports(a.slavePath() + ":" + madeUp("gone"));
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
@@ -255,7 +255,7 @@ struct LineChoice {
 };
 
 TEST_F(Preferences, LineChoiceReachesAppAndSerialAtOnceWithoutReopening) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   const std::string stored = "port\t" + a.slavePath() + "\n";
   program.WritePrefs(stored);
   StartAndOpenDialog();
@@ -276,7 +276,7 @@ TEST_F(Preferences, LineChoiceReachesAppAndSerialAtOnceWithoutReopening) {
 }
 
 TEST_F(Preferences, ClosingTheDialogOpensThePortAgain) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
   t::ChooseRow(Popup("PopupMenu2"), 8);
