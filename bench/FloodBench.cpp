@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   const long peak = tptest::StatusKb(getpid(), "VmHWM");
 
   std::vector<double> later;
-  const int rows0 = fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"))->ListCount();
+  const int rows0 = tptest::Program::FileList()->ListCount();
   for (int i = 0; i < ticks; ++i) {
     App()->buffer = "after " + std::to_string(i) + "\r";
     auto t1 = tptest::SteadyClock::now();

@@ -104,10 +104,6 @@ void SetFiles(size_t n, bool settle = true) {
 }
 void EnsureFiles(size_t n) { SetFiles(n); }
 
-fw::Ref<fw::Listbox> FileList() {
-  return fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"));
-}
-
 // A new call file, made as the program makes one.
 fw::Ref<fw::FolderItem> AddCallFile(size_t serial) {
   fw::Ref<fw::FolderItem> f = App()->pref_path->Child("2099010100000" + std::to_string(serial) + ".txt");
@@ -132,7 +128,7 @@ void BM_ListRebuild(benchmark::State& state) {
     Window1()->updateFileList();
     auto t1 = tptest::SteadyClock::now();
     state.SetIterationTime(Ms(t0, t1) / 1000.0);
-    const fw::Int32 rows = FileList()->ListCount();
+    const fw::Int32 rows = tptest::Program::FileList()->ListCount();
     added->Delete();
     if (rows != static_cast<fw::Int32>(n + 1)) {
       state.SkipWithError(("the list shows " + std::to_string(rows) + " rows for " + std::to_string(n + 1) +
@@ -177,7 +173,7 @@ void BM_Tick(benchmark::State& state) {
     App()->regularTimer->Action.Raise();
     auto t1 = tptest::SteadyClock::now();
     state.SetIterationTime(Ms(t0, t1) / 1000.0);
-    const fw::Int32 rows = FileList()->ListCount();
+    const fw::Int32 rows = tptest::Program::FileList()->ListCount();
     secondTimer& t = *App()->regularTimer;
     fw::Ref<fw::FolderItem> written = App()->pref_path->Child(t.lastFileName + fw::Str(t.suffix) + ".txt");
     const bool wrote = written->Exists();
@@ -205,7 +201,7 @@ void BM_Memory(benchmark::State& state) {
     malloc_trim(0);  // freed heap goes back, so the vector's pages are its own
     const long before = tptest::StatusKb(getpid(), "VmRSS");
     {
-      fw::Ref<fw::Listbox> list = FileList();
+      fw::Ref<fw::Listbox> list = tptest::Program::FileList();
       std::vector<std::string> rows;
       rows.reserve(static_cast<size_t>(list->ListCount()));
       for (fw::Int32 i = 0; i < list->ListCount(); ++i) rows.push_back(list->List(i));
@@ -325,7 +321,7 @@ int main(int argc, char** argv) {
     auto t0 = tptest::SteadyClock::now();
     App()->Open.Raise();
     const double ms = Ms(t0, tptest::SteadyClock::now());
-    std::printf("startup_ms %.3f rows %d\n", ms, FileList()->ListCount());
+    std::printf("startup_ms %.3f rows %d\n", ms, tptest::Program::FileList()->ListCount());
     return 0;
   }
 

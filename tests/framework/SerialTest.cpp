@@ -20,6 +20,7 @@
 #include "support/ProcFigures.h"
 #include "support/Pty.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -28,13 +29,9 @@ using fw::Ref;
 using fw::Serial;
 using fw::String;
 
-// Runs the event loop until cond holds or ms pass; returns cond().
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
-
-// Lets the loop run with nothing of the test's own to do.
-void RunIdle(int ms) { fw::testing::RunEventLoopFor(ms); }
-
 using tptest::Pty;
+using tptest::RunFor;
+using tptest::RunUntil;
 
 // The line as another opener of the slave sees it.
 termios2 LineOf(const Pty& pty) {
@@ -84,9 +81,9 @@ TEST(Serial, SplitWritesArriveWholeWithNulAndHighBytesUnconverted) {
   const std::string first("CALL 0012\0\xff\x80", 12);
   const std::string second("\r\n\x7f\x1b tail\r", 10);
   pty.Write(first);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= first.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= first.size(); }));
   pty.Write(second);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= first.size() + second.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= first.size() + second.size(); }));
   EXPECT_EQ(p.received, first + second);
   EXPECT_EQ(p.serial->ReadAll(), "");  // nothing read twice
 }
@@ -98,7 +95,7 @@ TEST(Serial, LargeBurstIsReadCompletely) {
   std::string burst;
   for (int i = 0; burst.size() < 3000; ++i) burst += "record " + std::to_string(i) + "\r";
   pty.Write(burst);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= burst.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= burst.size(); }));
   EXPECT_EQ(p.received, burst);
 }
 
@@ -181,7 +178,7 @@ TEST(Serial, ChangesWhileOpenReachTheLineAndReopenReappliesThem) {
 
   // Still reading after the second Open.
   pty.Write("after reopen\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "after reopen\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "after reopen\r"; }));
 }
 
 TEST(Serial, OpenReportsFalseAndStaysClosedForEveryUnusablePort) {
@@ -226,15 +223,15 @@ TEST(Serial, VanishedFarEndRaisesErrorOnceThenTheLoopGoesIdle) {
   Probe p;
   ASSERT_TRUE(p.OpenOn(pty->slavePath()));
   pty->Write("last call\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "last call\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "last call\r"; }));
 
   pty->Vanish();
-  ASSERT_TRUE(WaitUntil([&] { return p.errors > 0; }));
+  ASSERT_TRUE(RunUntil([&] { return p.errors > 0; }));
   EXPECT_FALSE(p.serial->IsOpen());
 
   // No second report and no spinning on a dead descriptor.
   const double cpuBefore = tptest::SelfCpuSeconds();
-  RunIdle(400);
+  RunFor(400);
   const double cpuUsed = tptest::SelfCpuSeconds() - cpuBefore;
   EXPECT_EQ(p.errors, 1);
   EXPECT_EQ(p.dataEvents, 1);
@@ -245,9 +242,9 @@ TEST(Serial, VanishedFarEndRaisesErrorOnceThenTheLoopGoesIdle) {
   Pty second{Pty::Line::LeftToTheOpener};
   ASSERT_TRUE(p.OpenOn(second.slavePath()));
   second.Write("next\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "last call\rnext\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "last call\rnext\r"; }));
   second.Vanish();
-  ASSERT_TRUE(WaitUntil([&] { return p.errors == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return p.errors == 2; }));
 }
 
 TEST(Serial, ClosedPortRaisesNothingAndKeepsUnreadBytes) {
@@ -258,11 +255,11 @@ TEST(Serial, ClosedPortRaisesNothingAndKeepsUnreadBytes) {
   s->SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slavePath())));
   ASSERT_TRUE(s->Open());
   pty.Write("unread\r");
-  ASSERT_TRUE(WaitUntil([&] { return events == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return events == 1; }));
   s->Close();
   EXPECT_FALSE(s->IsOpen());
   pty.Write("while closed\r");
-  RunIdle(100);
+  RunFor(100);
   EXPECT_EQ(events, 1);
   // Bytes that arrived while open and were never read are not thrown away.
   EXPECT_EQ(s->ReadAll(), "unread\r");

@@ -14,6 +14,7 @@
 #include "framework/ServerSocket.h"
 #include "framework/qt/TcpBacking.h"
 #include "support/TcpClient.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -23,11 +24,9 @@ using fw::ServerSocket;
 using fw::String;
 using fw::TCPSocket;
 
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
-
-void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
-
 using tptest::TcpClient;
+using tptest::RunFor;
+using tptest::RunUntil;
 
 // What one socket handed out through AddSocket saw, in order.
 struct Seen {
@@ -107,7 +106,7 @@ TEST(TcpServer, ThirdConnectionWaitsForAFreeSlotAndLosesNoData) {
   ASSERT_GT(h.port(), 0);
 
   TcpClient first(h.port()), second(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 2; }));
   Seen* firstSeen = h.Connected()[0];
 
   // Neither refused nor dropped: the connection stands and its data waits.
@@ -119,15 +118,15 @@ TEST(TcpServer, ThirdConnectionWaitsForAFreeSlotAndLosesNoData) {
   EXPECT_EQ(h.Active(), 2u);
 
   first.Close();
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 3; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 3; }));
   Seen* thirdSeen = h.Connected()[2];
-  ASSERT_TRUE(WaitUntil([&] { return thirdSeen->data == "third caller line\r\n"; }));
+  ASSERT_TRUE(RunUntil([&] { return thirdSeen->data == "third caller line\r\n"; }));
   EXPECT_EQ(firstSeen->errors, std::vector<Int32>{TCPSocket::LostConnection});
   EXPECT_EQ(h.Active(), 2u);
 
   // More from the third, now that it is served.
   third.Send("more\r");
-  ASSERT_TRUE(WaitUntil([&] { return thirdSeen->data == "third caller line\r\nmore\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return thirdSeen->data == "third caller line\r\nmore\r"; }));
 }
 
 class PeerEnding : public ::testing::TestWithParam<bool> {};
@@ -140,19 +139,19 @@ TEST_P(PeerEnding, LostPeerReportedOnceAs102AndItsSlotFreed) {
   h.server->Listen();
   {
     TcpClient c(h.port());
-    ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
     c.Send("last words\r");
     if (reset) c.Reset();
     else c.Close();
   }
   Seen* seen = h.Connected()[0];
-  ASSERT_TRUE(WaitUntil([&] { return !seen->errors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !seen->errors.empty(); }));
   EXPECT_EQ(seen->errors, std::vector<Int32>{TCPSocket::LostConnection});
   // The bytes sent before the end come first.
   EXPECT_EQ(seen->data, "last words\r");
   EXPECT_EQ(seen->events.front(), "connected");
   EXPECT_EQ(seen->events.back(), "error");
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 0; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 0; }));
   RunFor(100);
   EXPECT_EQ(seen->errors.size(), 1u);
   // Released by the listener once it let go of it.
@@ -165,10 +164,10 @@ TEST(TcpServer, BytesLeftUnreadWhenThePeerGoesAreOfferedBeforeTheError) {
   h.server->Listen();
   auto c = std::make_unique<TcpClient>(h.port());
   c->Send("unread call\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->events.size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->events.size() == 2; }));
   Seen* seen = h.Connected()[0];
   c.reset();
-  ASSERT_TRUE(WaitUntil([&] { return !seen->errors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !seen->errors.empty(); }));
   EXPECT_EQ(seen->data, "unread call\r");
   EXPECT_EQ(seen->events, (std::vector<std::string>{"connected", "data", "data", "error"}));
 }
@@ -177,12 +176,12 @@ TEST(TcpServer, SlotFreedByALostPeerServesANewConnection) {
   Harness h(1);
   h.server->Listen();
   auto a = std::make_unique<TcpClient>(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
   a.reset();
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 0; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 0; }));
   TcpClient b(h.port());
   b.Send("x\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2 && h.Connected()[1]->data == "x\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 2 && h.Connected()[1]->data == "x\r"; }));
 }
 
 TEST(TcpServer, ListenOnAPortInUseRaisesAddressInUseFromTheLoop) {
@@ -195,7 +194,7 @@ TEST(TcpServer, ListenOnAPortInUseRaisesAddressInUseFromTheLoop) {
   h.server->Listen();
   // Not inside Listen: its caller may still be building the window that handles it.
   EXPECT_TRUE(h.listenErrors.empty());
-  ASSERT_TRUE(WaitUntil([&] { return !h.listenErrors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !h.listenErrors.empty(); }));
   EXPECT_EQ(h.listenErrors, std::vector<Int32>{TCPSocket::AddressInUse});
   EXPECT_FALSE(h.server->IsListening());
 }
@@ -205,7 +204,7 @@ TEST(TcpServer, PrivilegedPortWithoutTheRightRaisesNoPermission) {
   Harness h;
   h.server->Port(23);
   h.server->Listen();
-  ASSERT_TRUE(WaitUntil([&] { return !h.listenErrors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !h.listenErrors.empty(); }));
   EXPECT_EQ(h.listenErrors, std::vector<Int32>{TCPSocket::NoPermission});
 }
 
@@ -214,7 +213,7 @@ TEST(TcpServer, MinimumOfWaitingSocketsIsKeptUp) {
   h.server->Listen();
   EXPECT_EQ(h.made.size(), 2u);
   TcpClient c(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
   EXPECT_EQ(h.made.size(), 3u);
   // The sockets waiting are held by the listener alone.
   for (const auto& s : h.made) EXPECT_FALSE(s->socket.expired());
@@ -226,10 +225,10 @@ TEST(TcpServer, NilFromAddSocketStillTakesTheConnection) {
   h.server->Listen();
   TcpClient c(h.port());
   c.Send("kept\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 1; }));
   Ref<TCPSocket> plain = h.server->ActiveConnections()[0];
   String got;
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(RunUntil([&] {
     got += plain->ReadAll();
     return got == "kept\r";
   }));
@@ -242,14 +241,14 @@ TEST(TcpServer, IPv6PeersAreAcceptedToo) {
   TcpClient v6(h.port(), TcpClient::Family::IPv6);
   if (!v6.connected()) GTEST_SKIP() << "no IPv6 loopback here";
   v6.Send("over v6\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->data == "over v6\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->data == "over v6\r"; }));
 }
 
 TEST(TcpServer, AcceptedConnectionsProbeAVanishedPeer) {
   Harness h;
   h.server->Listen();
   TcpClient c(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 1; }));
   const int fd = static_cast<int>(h.server->ActiveConnections()[0]->backing().Descriptor());
   ASSERT_GE(fd, 0);
   struct Row {

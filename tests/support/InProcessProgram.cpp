@@ -14,10 +14,6 @@
 
 namespace tptest {
 
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs) {
-  return fw::testing::RunEventLoopUntil(cond, timeoutMs);
-}
-
 void StartRuntime(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   fw::RuntimeInit(argc, argv);
@@ -96,7 +92,7 @@ std::vector<CallFile> Program::CallFiles() const { return ReadCalls(callsDir());
 std::vector<std::string> Program::CallContents() const { return Contents(CallFiles()); }
 
 fw::Ref<fw::StaticText> Program::Text(const char* control) {
-  return fw::RuntimeCheckCast<fw::StaticText>(fw::RuntimeWindowControlByName(Window1(), control));
+  return ControlOf<fw::StaticText>(Window1(), control);
 }
 std::string Program::Status() const { return Text("portStatus")->Text(); }
 std::string Program::BufferLine() const { return Text("bufferview")->Text(); }
@@ -104,11 +100,11 @@ std::string Program::BufferLine() const { return Text("bufferview")->Text(); }
 void Program::Tick() { App()->regularTimer->Action.Raise(); }
 
 fw::Ref<fw::Listbox> Program::FileList() {
-  return fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"));
+  return ControlOf<fw::Listbox>(Window1(), "fileList");
 }
 
 fw::Ref<fw::ServerSocket> Program::Listener() {
-  return fw::RuntimeCheckCast<fw::ServerSocket>(fw::RuntimeWindowControlByName(Window1(), "ipServer"));
+  return ControlOf<fw::ServerSocket>(Window1(), "ipServer");
 }
 
 IPSocketServer::IPSocketServer() : server(fw::New<fw::ServerSocket>()) {

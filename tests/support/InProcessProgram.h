@@ -14,18 +14,23 @@
 #include "framework/Listbox.h"
 #include "framework/ServerSocket.h"
 #include "framework/StaticText.h"
+#include "framework/Window.h"
 #include "support/CallFolder.h"
 #include "support/Pty.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 namespace tptest {
-
-// Runs the event loop until cond holds or timeoutMs passed; returns cond().
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs = 5000);
 
 // The runtime headless, with the framework's classes and then the program's
 // registered, as main() does before the start-up routine.
 void StartRuntime(int argc, char** argv);
+
+// The control called name in window, as a T.
+template <class T>
+fw::Ref<T> ControlOf(fw::Ref<fw::Window> window, const char* name) {
+  return fw::RuntimeCheckCast<T>(fw::RuntimeWindowControlByName(window, name));
+}
 
 // Ends the program's windows so that the next test builds its own.
 void CloseUiWindows();

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "framework/Testing.h"
+
 namespace tptest {
 
 bool WaitFor(const std::function<bool()>& cond, milliseconds limit, milliseconds step) {
@@ -12,5 +14,11 @@ bool WaitFor(const std::function<bool()>& cond, milliseconds limit, milliseconds
   }
   return true;
 }
+
+bool RunUntil(const std::function<bool()>& cond, int timeoutMs) {
+  return fw::testing::RunEventLoopUntil(cond, timeoutMs);
+}
+
+void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
 
 }  // namespace tptest

@@ -24,7 +24,7 @@ namespace t = fw::testing;
 
 template <class T>
 fw::Ref<T> Ctl(const char* name) {
-  return fw::RuntimeCheckCast<T>(fw::RuntimeWindowControlByName(Window1(), name));
+  return tptest::ControlOf<T>(Window1(), name);
 }
 
 std::vector<std::string> Rows() {

@@ -23,7 +23,7 @@ namespace t = fw::testing;
 
 template <class T>
 fw::Ref<T> Item(const char* name) {
-  return fw::RuntimeCheckCast<T>(fw::RuntimeWindowControlByName(prefsWindow(), name));
+  return tptest::ControlOf<T>(prefsWindow(), name);
 }
 fw::Ref<fw::PopupMenu> Popup(const char* name) { return Item<fw::PopupMenu>(name); }
 
@@ -40,9 +40,7 @@ fw::Int32 LastRowNamed(const char* popup, const std::string& text) {
   return -1;
 }
 
-fw::Ref<fw::StaticText> PortStatus() {
-  return fw::RuntimeCheckCast<fw::StaticText>(fw::RuntimeWindowControlByName(Window1(), "portStatus"));
-}
+fw::Ref<fw::StaticText> PortStatus() { return tptest::Program::Text("portStatus"); }
 
 // Sets TALLYPOINT_SERIAL_PORTS for the object's lifetime; unset when empty.
 class SerialPorts {
