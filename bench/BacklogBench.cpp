@@ -37,7 +37,9 @@ void BM_Backlog(benchmark::State& state) {
   for (auto _ : state) {
     tptest::TempDir dir;
     tptest::Pty pty;
-    tptest::ChildProgram prog(tptest::SerialProgramIn(dir, pty.slavePath()));
+    tptest::ProgramOptions o = tptest::SerialProgramIn(dir, pty.slavePath());
+    o.binary = TALLYPOINT_BINARY;
+    tptest::ChildProgram prog(o);
     if (!prog.WaitStarted(tptest::milliseconds(15000), true, false)) {
       state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
       return;

@@ -36,6 +36,7 @@ struct Instance {
 bool Launch(Instance& in, long files, bool serial, std::string& error) {
   tptest::ChildProgram& prog = *in.prog;
   tptest::ProgramOptions o;
+  o.binary = TALLYPOINT_BINARY;
   o.serialPorts = "";  // none listed unless the port is to be open
   o.stdoutPath = o.stderrPath = prog.root / "program.log";
   tptest::fs::create_directories(prog.calls);

@@ -1,18 +1,15 @@
 #include "framework/Date.h"
 
-#include <atomic>
 #include <cmath>
 #include <ctime>
 #include <limits>
 #include <mutex>
 
-#include "framework/Testing.h"
+#include "framework/Seams.h"
 
 namespace fw {
 
 namespace {
-
-std::atomic<double> wallClockShift{0.0};  // tests only
 
 // Reading jitter and the slewing of time synchronisation move the wall clock
 // against the monotonic one only slowly; a change beyond this is a step.
@@ -26,9 +23,8 @@ struct Reading {
 };
 
 Reading Now() {
-  timespec wall{}, mono{};
-  clock_gettime(CLOCK_REALTIME, &wall);
-  Reading r{Seconds(wall) + wallClockShift.load(std::memory_order_relaxed), std::numeric_limits<double>::quiet_NaN()};
+  Reading r{seams::WallClockSeconds(), std::numeric_limits<double>::quiet_NaN()};
+  timespec mono{};
   // The boot-time clock counts a suspend too, as the wall clock does.
   if (clock_gettime(CLOCK_BOOTTIME, &mono) != 0) return r;
   const double measured = r.wall - Seconds(mono);
@@ -84,9 +80,5 @@ int Date::Compare(const Date& other) const {
   if (mine < theirs) return -1;
   return 0;
 }
-
-namespace testing {
-void ShiftWallClock(double seconds) { wallClockShift.store(seconds, std::memory_order_relaxed); }
-}  // namespace testing
 
 }  // namespace fw

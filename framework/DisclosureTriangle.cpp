@@ -75,7 +75,6 @@ void DisclosureTriangle::Value(bool v) {
   State(*this).value = v;
   if (auto* w = backing().widget.data()) w->update();
 }
-Int32 DisclosureTriangle::Facing() const { return State(*this).facing; }
 void DisclosureTriangle::Facing(Int32 f) {
   State(*this).facing = f;
   if (auto* w = backing().widget.data()) w->update();

@@ -9,7 +9,6 @@ class DisclosureTriangle : public RectControl {
   DisclosureTriangle();
   bool Value() const;
   void Value(bool v);
-  Int32 Facing() const;
   void Facing(Int32 f);
   bool AcceptFocus() const;
   void AcceptFocus(bool a);

@@ -6,12 +6,6 @@ namespace fw {
 
 // Outside its paint event a Graphics draws nothing and measures 0 x 0.
 
-Color Graphics::ForeColor() const {
-  if (!b_) return Color{};
-  const QColor& c = b_->fore;
-  return RGB(c.red(), c.green(), c.blue());
-}
-
 void Graphics::ForeColor(Color c) {
   if (b_) b_->fore = gui::ToQColor(c);
 }

@@ -9,7 +9,6 @@ class Graphics : public Object {
   class Backing;
   explicit Graphics(Backing* b) : b_(b) {}
   Graphics() = default;
-  Color ForeColor() const;
   void ForeColor(Color c);
   Int32 Width() const;
   Int32 Height() const;

@@ -4,21 +4,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <optional>
 
-#include "framework/Testing.h"
+#include "framework/Seams.h"
 #include "framework/qt/GuiBacking.h"
 
 namespace fw {
 namespace {
-
-std::function<testing::ModalAnswer(const testing::ModalRequest&)>& Answerer() {
-  static std::function<testing::ModalAnswer(const testing::ModalRequest&)> answerer;
-  return answerer;
-}
 
 Ref<MessageDialogButton> MakeButton(const String& caption, bool visible, bool isDefault) {
   auto b = std::make_shared<MessageDialogButton>();
@@ -27,33 +18,6 @@ Ref<MessageDialogButton> MakeButton(const String& caption, bool visible, bool is
   b->Visible(visible);
   b->Default(isDefault);
   return Ref<MessageDialogButton>(b);
-}
-
-String OneLine(const String& s) {
-  String out;
-  for (char c : s) {
-    switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-// When a modal is answered without being shown: by a test in this process,
-// or (for a test driving the program from outside) by the log file.
-std::optional<testing::ModalAnswer> AnswerWithoutShowing(const testing::ModalRequest& req) {
-  if (Answerer()) return Answerer()(req);
-  const char* log = std::getenv("TALLYPOINT_MODAL_LOG");
-  if (!log || !*log) return std::nullopt;
-  std::ofstream out(log, std::ios::app | std::ios::binary);
-  out << req.kind << '\t' << OneLine(req.message) << '\n';
-  out.flush();
-  if (!out) std::fprintf(stderr, "could not append to the modal log %s\n", log);
-  return testing::ModalAnswer::Action;
 }
 
 void RequireApplication() {
@@ -83,24 +47,20 @@ MessageDialog::MessageDialog()
       cancel_(MakeButton("Cancel", false, false)),
       alternate_(MakeButton("Don't Save", false, false)) {}
 
-Int32 MessageDialog::Icon() const { return icon_; }
 void MessageDialog::Icon(Int32 i) { icon_ = i; }
-String MessageDialog::Title() const { return title_; }
 void MessageDialog::Title(const String& t) { title_ = t; }
-String MessageDialog::Message() const { return message_; }
 void MessageDialog::Message(const String& m) { message_ = m; }
-String MessageDialog::Explanation() const { return explanation_; }
 void MessageDialog::Explanation(const String& e) { explanation_ = e; }
 
 Ref<MessageDialogButton> MessageDialog::ShowModal() {
-  testing::ModalRequest req{"MessageDialog", message_, explanation_, {}};
+  ModalRequest req{"MessageDialog", message_, explanation_, {}};
   for (const auto& b : {action_, cancel_, alternate_})
     if (b->Visible()) req.captions.push_back(b->Caption());
-  if (auto answer = AnswerWithoutShowing(req)) {
+  if (auto answer = seams::AnswerWithoutShowing(req)) {
     switch (*answer) {
-      case testing::ModalAnswer::Action: return action_;
-      case testing::ModalAnswer::Cancel: return cancel_;
-      case testing::ModalAnswer::Alternate: return alternate_;
+      case ModalAnswer::Action: return action_;
+      case ModalAnswer::Cancel: return cancel_;
+      case ModalAnswer::Alternate: return alternate_;
     }
   }
 
@@ -132,8 +92,8 @@ Ref<MessageDialogButton> MessageDialog::ShowModal() {
 }
 
 void MsgBox(const String& text) {
-  testing::ModalRequest req{"MsgBox", text, String(), {"OK"}};
-  if (AnswerWithoutShowing(req)) return;
+  ModalRequest req{"MsgBox", text, String(), {"OK"}};
+  if (seams::AnswerWithoutShowing(req)) return;
   RequireApplication();
   QMessageBox box;
   box.setIcon(QMessageBox::NoIcon);
@@ -145,10 +105,4 @@ void MsgBox(const String& text) {
   box.exec();
 }
 
-namespace testing {
-
-void SetModalAnswerer(std::function<ModalAnswer(const ModalRequest&)> answerer) { Answerer() = std::move(answerer); }
-void ClearModalAnswerer() { Answerer() = nullptr; }
-
-}  // namespace testing
 }  // namespace fw

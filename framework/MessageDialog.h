@@ -25,13 +25,9 @@ class MessageDialogButton : public Object {
 class MessageDialog : public Object {
  public:
   MessageDialog();
-  Int32 Icon() const;
   void Icon(Int32 i);
-  String Title() const;
   void Title(const String& t);
-  String Message() const;
   void Message(const String& m);
-  String Explanation() const;
   void Explanation(const String& e);
   Ref<MessageDialogButton> ActionButton() const { return action_; }
   Ref<MessageDialogButton> CancelButton() const { return cancel_; }

@@ -105,7 +105,6 @@ void RectControl::TabStop(bool v) {
   b_->tabStop = v;
   b_->ApplyFocus();
 }
-bool RectControl::LockLeft() const { return b_->lockLeft; }
 bool RectControl::LockTop() const { return b_->lockTop; }
 bool RectControl::LockRight() const { return b_->lockRight; }
 bool RectControl::LockBottom() const { return b_->lockBottom; }
@@ -113,6 +112,5 @@ void RectControl::LockLeft(bool v) { b_->lockLeft = v; }
 void RectControl::LockTop(bool v) { b_->lockTop = v; }
 void RectControl::LockRight(bool v) { b_->lockRight = v; }
 void RectControl::LockBottom(bool v) { b_->lockBottom = v; }
-bool RectControl::HasFocus() const { return b_->widget && b_->widget->hasFocus(); }
 
 }  // namespace fw

@@ -4,8 +4,8 @@
 namespace fw {
 
 // A visual control on a window. Index, TabPanelIndex, InitialParent,
-// HelpTag, AutoDeactivate, DataSource and DataField are kept as given and
-// have no effect on this platform.
+// AutoDeactivate, DataSource, DataField and UseFocusRing are accepted and
+// have no effect on this platform; HelpTag shows as the control's tooltip.
 class RectControl : public Object {
  public:
   RectControl();
@@ -32,9 +32,8 @@ class RectControl : public Object {
   void TabIndex(Int32 v);
   bool TabStop() const;
   void TabStop(bool v);
-  bool LockLeft() const, LockTop() const, LockRight() const, LockBottom() const;
+  bool LockTop() const, LockRight() const, LockBottom() const;
   void LockLeft(bool), LockTop(bool), LockRight(bool), LockBottom(bool);
-  bool HasFocus() const;
 
   Event<void()> Open{this, "Open"};
 

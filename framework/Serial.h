@@ -33,7 +33,7 @@ class Serial : public Object {
   // True when the port opened. Opening an open port applies the settings
   // again and succeeds. With no port assigned it returns False, and also
   // when another serial object or process holds the line: the port is
-  // opened exclusively until Close.
+  // held exclusively (a lock that ends with the holder) until Close.
   bool Open();
   void Close();
   bool IsOpen() const;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "framework/Runtime.h"
+#include "framework/Seams.h"
 
 namespace fw {
 
@@ -27,16 +28,9 @@ EnumeratedPorts& Cache() {
   return cache;
 }
 
-// TALLYPOINT_SERIAL_ENUMERATION=0 leaves the platform's ports out, so that
-// a test can stand on a machine with no serial ports of its own.
-bool EnumerationWanted() {
-  const char* env = std::getenv("TALLYPOINT_SERIAL_ENUMERATION");
-  return !env || String(env) != "0";
-}
-
 const std::vector<String>& Enumerated() {
   static const std::vector<String> none;
-  if (!EnumerationWanted()) return none;
+  if (!seams::PlatformSerialPortsListed()) return none;
   auto& c = Cache();
   if (c.valid && c.age.isValid() && c.age.elapsed() < 1000) return c.paths;
   c.paths.clear();

@@ -1,5 +1,6 @@
 #pragma once
-// Seams for tests. Production code never calls these.
+// Seams for tests, in the framework_testing library (framework/testing/);
+// the shipped program does not link it.
 //
 // From outside the process: when TALLYPOINT_MODAL_LOG names a file, modal
 // dialogs are not shown; each appends one line to that file
@@ -8,6 +9,7 @@
 
 #include <functional>
 
+#include "framework/Seams.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -17,13 +19,8 @@ class MenuItem;
 
 namespace fw::testing {
 
-struct ModalRequest {
-  String kind;  // "MsgBox" or "MessageDialog"
-  String message;
-  String explanation;
-  std::vector<String> captions;  // visible buttons: action, cancel, alternate
-};
-enum class ModalAnswer { Action, Cancel, Alternate };
+using ModalRequest = fw::ModalRequest;
+using ModalAnswer = fw::ModalAnswer;
 
 // Answers every modal dialog in-process until cleared.
 void SetModalAnswerer(std::function<ModalAnswer(const ModalRequest&)> answerer);

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "framework/LineBreak.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -182,7 +183,7 @@ void TextOutputStream::Backing::Append(const String& s) {
   if (lineEndAt == String::npos || whole.size() < lineEndAt + 3) {
     std::size_t from = whole.size();
     whole += s;
-    if (lineEndAt == String::npos) lineEndAt = whole.find_first_of("\r\n", from);
+    if (lineEndAt == String::npos) lineEndAt = FindLineBreak(whole, from).at;
     if (lineEndAt != String::npos) whole.resize(std::min(whole.size(), lineEndAt + 3));
   }
   if (pending.size() >= kSpillAt && !WritePending()) pending.clear();  // the failure is raised by Close

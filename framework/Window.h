@@ -56,9 +56,8 @@ class Window : public Object {
   Int32 Top() const;
   bool Visible() const;
   void Visible(bool v);
-  Int32 MinWidth() const, MinHeight() const, MaxWidth() const, MaxHeight() const;
+  Int32 MinHeight() const;
   bool CloseButton() const, Resizeable() const, MaximizeButton() const, MinimizeButton() const;
-  bool MenuBarVisible() const;
   Ref<fw::MenuBar> MenuBar() const;
   void MenuBar(Ref<fw::MenuBar> bar);
 

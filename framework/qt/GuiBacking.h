@@ -10,7 +10,6 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
-#include <map>
 #include <vector>
 
 #include "framework/Graphics.h"
@@ -56,7 +55,6 @@ class RectControl::Backing {
   // Whether the control takes keyboard focus; decided by its kind.
   std::function<bool()> takesFocus = [] { return false; };
   std::function<void()> onHandlersChanged;
-  std::map<String, PropValue> inert;  // properties with no effect here
   std::unique_ptr<ControlKind> kind;
 };
 
@@ -97,7 +95,6 @@ class Window::Backing {
   bool visible = true, closeButton = true, resizeable = true, maximizeButton = true, minimizeButton = true;
   bool menuBarVisible = true, hasBackColor = false;
   Color backColor{255, 255, 255};
-  std::map<String, PropValue> inert;
   QSize laidOutContent;  // content size the controls' locks were last applied for
   bool constructing = false, constructed = false, applying = false, closingFromCode = false;
 };

@@ -4,6 +4,7 @@
 
 #include "framework/DisclosureTriangle.h"
 #include "framework/Graphics.h"
+#include "framework/LineBreak.h"
 #include "framework/Listbox.h"
 #include "framework/MenuItem.h"
 #include "framework/MessageDialog.h"
@@ -36,13 +37,10 @@ std::function<void(T&, const PropValue&)> Col(void (T::*f)(Color)) {
   return [f](T& o, const PropValue& v) { (o.*f)(std::get<Color>(v)); };
 }
 
-// Properties kept as given, with no effect on this platform.
+// Properties a layout may set that have no effect on this platform.
 template <class T, class Base>
 void Inert(ClassBuilder<T, Base>& b, std::initializer_list<std::pair<const char*, PropType>> props) {
-  for (const auto& [name, type] : props) {
-    String n = name;
-    b.Property(n, type, [n](T& o, const PropValue& v) { o.backing().inert[n] = v; });
-  }
+  for (const auto& [name, type] : props) b.Property(name, type, [](T&, const PropValue&) {});
 }
 
 // A list given as text: one row per line.
@@ -50,11 +48,9 @@ template <class T>
 void AddRows(T& control, const String& text) {
   std::size_t start = 0;
   while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == String::npos) end = text.size();
-    control.AddRow(text.substr(start, end - start));
-    start = end + 1;
-    if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    const LineBreak end = FindLineBreak(text, start);
+    control.AddRow(text.substr(start, (end.found() ? end.at : text.size()) - start));
+    start = end.found() ? end.next() : text.size();
   }
 }
 
@@ -134,7 +130,6 @@ void RegisterRectControl() {
       .Property("Enabled", I::Boolean, Bool<RectControl>(&RectControl::Enabled))
       .Property("Visible", I::Boolean, Bool<RectControl>(&RectControl::Visible))
       .Property("HelpTag", I::String, [](RectControl& c, const PropValue& v) {
-        c.backing().inert["HelpTag"] = v;
         if (c.backing().widget) c.backing().widget->setToolTip(gui::FromBytes(std::get<String>(v)));
       });
   Inert(b, {{"Index", I::Int32},
@@ -177,12 +172,10 @@ void RegisterControls() {
                   [](Listbox& l, const PropValue& v) { AddRows(l, std::get<String>(v)); });
     for (const char* styled : {"Bold", "Italic", "Underline", "Border", "ScrollbarHorizontal", "ScrollBarVertical"})
       b.Property(styled, I::Boolean, [n = String(styled)](Listbox& l, const PropValue& v) {
-        l.backing().inert[n] = v;
         gui::ListStyle(l, n, v);
       });
     for (const char* styled : {"DefaultRowHeight", "SelectionType"})
       b.Property(styled, I::Int32, [n = String(styled)](Listbox& l, const PropValue& v) {
-        l.backing().inert[n] = v;
         gui::ListStyle(l, n, v);
       });
     Inert(b, {{"ColumnCount", I::Int32},
@@ -210,7 +203,6 @@ void RegisterControls() {
                               std::pair{"Bold", I::Boolean}, std::pair{"Italic", I::Boolean},
                               std::pair{"Underline", I::Boolean}})
       b.Property(name, type, [n = String(name)](PopupMenu& p, const PropValue& v) {
-        p.backing().inert[n] = v;
         gui::PopupStyle(p, n, v);
       });
     RegisterClass(b);

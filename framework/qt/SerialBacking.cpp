@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,16 +65,16 @@ bool Serial::Backing::Open() {
       return false;
     }
     // One reader per line: a second copy of the program would take part of
-    // every record. The lock also holds against root and against a holder
-    // that set no TIOCEXCL; TIOCEXCL keeps out other programs that do not
-    // lock. It is set only once the lock is ours, so a refused copy leaves
-    // the line as it found it.
+    // every record. The lock holds against root too, and goes with the last
+    // descriptor, however the process ends. No TIOCEXCL: a holder killed
+    // without warning leaves it set on a pseudo-terminal whose other side
+    // stays open (a device server's bridge), and the next copy, run as an
+    // ordinary user, could not open the line at all.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       lastError = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(fd);
       return false;
     }
-    ::ioctl(fd, TIOCEXCL);  // not every device is a tty; the lock is enough
     fd_ = fd;
     device_ = path;
     isPty_ = detail::IsPseudoTerminal(fd_);
@@ -101,9 +100,7 @@ void Serial::Backing::CloseDescriptor() {
   notifier_.setEnabled(false);
   notifier_.setSocket(-1);
   if (fd_ >= 0) {
-    // The tty outlives our descriptor (a pty's master may keep it): give it
-    // back as it was. Failures are moot on a line that went away.
-    ::ioctl(fd_, TIOCNXCL);
+    // Failures are moot on a line that went away.
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;

@@ -20,7 +20,7 @@ namespace tptest {
 
 // What a run is given; a path left empty is the one in the program's folder.
 struct ProgramOptions {
-  std::string binary = TALLYPOINT_BINARY;
+  std::string binary;                      // empty: the test build of the program
   std::string volume;                      // TALLYPOINT_STARTUP_VOLUME
   std::string preferences;                 // XDG_CONFIG_HOME
   std::optional<LineSettings> prefs;       // written as lineKeeper.prefs before start

@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QMouseEvent>
 #include <QTimer>
+#include <map>
 
 #include "framework/MenuItem.h"
 #include "framework/PopupMenu.h"
