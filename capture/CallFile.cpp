@@ -13,40 +13,48 @@ fw::String CallFileStamp(const fw::Date& d) {
          fw::Format(d.Minute(), "00") + fw::Format(d.Second(), "00");
 }
 
-fw::String WriteCallFile(secondTimer& writer, const fw::String& s) {
+namespace {
+
+// The next name under the writer's stamp and counter, as the time of writing
+// gives it. The counter moves before the file is made, also when making it fails.
+fw::String NextFreeName(secondTimer& writer) {
   fw::Ref<fw::Date> now = fw::New<fw::Date>();
   fw::String stamp = CallFileStamp(*now);
-  // The counter moves before the file is made, also when making it fails.
   if (fw::StrEqual(stamp, writer.lastFileName)) {
     writer.suffix = writer.suffix + 1;
   } else {
     writer.lastFileName = stamp;
     writer.suffix = 0;
   }
-  for (;;) {
-    fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
-    fw::Ref<fw::FolderItem> item = App()->pref_path->Child(name);
-    // A stamp repeats after a restart within the same second or when the clock
-    // is set back; the older call file is a billing record and must stay.
-    while (item->Exists()) {
-      writer.suffix = writer.suffix + 1;
-      name = stamp + fw::Str(writer.suffix) + ".txt";
-      item = App()->pref_path->Child(name);
-    }
-    fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
-    // Still the nil-object failure, but one that says which file could not be made.
-    if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
-    stream->NeverReplace();
-    stream->Write(s);
-    try {
-      stream->Close();
-      return name;
-    } catch (const fw::NameTakenException&) {
-      // Another copy of the program on the same folder took the name first.
-      writer.suffix = writer.suffix + 1;
-    }
+  fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
+  // A stamp repeats after a restart within the same second or when the clock
+  // is set back; the older call file is a billing record and must stay.
+  while (App()->pref_path->Child(name)->Exists()) {
+    writer.suffix = writer.suffix + 1;
+    name = stamp + fw::Str(writer.suffix) + ".txt";
   }
+  return name;
 }
+
+// Writes s as a call file and closes it: in place when this returns, or,
+// inside a SyncBatch, once the batch commits. The writer must outlive the batch.
+fw::Ref<fw::TextOutputStream> CloseCallFile(secondTimer& writer, const fw::String& s) {
+  fw::Ref<fw::FolderItem> item = App()->pref_path->Child(NextFreeName(writer));
+  fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
+  // Still the nil-object failure, but one that says which file could not be made.
+  if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
+  stream->NeverReplace();
+  // Another copy of the program on the same folder may take the name first,
+  // also while a batch holds the file back: the counter moves on.
+  stream->OnNameTaken([&writer] { return NextFreeName(writer); });
+  stream->Write(s);
+  stream->Close();
+  return stream;
+}
+
+}  // namespace
+
+fw::String WriteCallFile(secondTimer& writer, const fw::String& s) { return CloseCallFile(writer, s)->Name(); }
 
 std::vector<fw::String> SplitRecords(const fw::String& buffer) {
   // One pass over the buffer: a backlog can hold thousands of records.
@@ -64,29 +72,39 @@ int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& 
   const bool endsWithLineEnd = !buffer.empty() && buffer.back() == '\r';
   std::vector<fw::String> records = SplitRecords(buffer);
   std::vector<bool> kept(records.size(), false);
-  std::vector<std::size_t> published;
   // The run is ending: a record that is not written is reported with its
   // exact bytes, so that it can still be recovered, and does not stop the others.
-  auto keep = [&](std::size_t i, const std::exception& e) {
-    fw::ReportUnsavedText("call record not written", e.what(), records[i], where);
+  auto keep = [&](std::size_t i, const fw::String& why) {
+    fw::ReportUnsavedText("call record not written", why, records[i], where);
     kept[i] = true;
   };
+  std::vector<std::pair<std::size_t, fw::Ref<fw::TextOutputStream>>> held;
+  held.reserve(records.size());
   {
-    // One sync for the whole backlog instead of two per file.
+    // One sync for the whole backlog instead of two per file; no file takes
+    // its call-file name before its bytes are durable.
     fw::SyncBatch batch;
     for (std::size_t i = 0; i < records.size(); ++i) {
       try {
-        WriteCallFile(writer, records[i]);
-        published.push_back(i);
+        held.emplace_back(i, CloseCallFile(writer, records[i]));
       } catch (const std::exception& e) {
-        keep(i, e);
+        keep(i, e.what());
       }
     }
     try {
       batch.Commit();
     } catch (const std::exception& e) {
-      for (std::size_t i : published) keep(i, e);
-      published.clear();
+      // Only the folder could not be synced after: the files are durable and
+      // stay in place, so their records count as written.
+      fw::RuntimeUnhandledException(e, where);
+    }
+  }
+  int written = 0;
+  for (auto& [i, file] : held) {
+    if (file->Published()) {
+      ++written;
+    } else {
+      keep(i, file->Failure());
     }
   }
   fw::String rest;
@@ -96,7 +114,7 @@ int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& 
     if (i + 1 < records.size() || endsWithLineEnd) rest += fw::Chr(13);
   }
   buffer = rest;
-  return static_cast<int>(published.size());
+  return written;
 }
 
 }  // namespace capture

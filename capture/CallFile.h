@@ -24,7 +24,7 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s);
 std::vector<fw::String> SplitRecords(const fw::String& buffer);
 
 // Writes every record in buffer as its own call file, at once, for the end of
-// a run, and makes them durable together. A record that cannot be written (or
+// a run: durable together first, then each under its name. A record that cannot be written (or
 // whose file may not be durable) is reported with its exact bytes, kept in
 // the buffer, and does not stop the others. Returns how many were written.
 int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "framework/LineBreak.h"
@@ -35,32 +35,84 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
 }
 
 // Some file systems refuse fsync on a folder; that is not a lost write.
+bool SyncFolderFd(int dfd) { return ::fsync(dfd) == 0 || errno == EINVAL || errno == ENOTSUP; }
+
 bool SyncFolder(const String& folder) {
   int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return false;
-  int rc = ::fsync(dfd);
+  bool ok = SyncFolderFd(dfd);
   int err = errno;
   ::close(dfd);
-  if (rc == 0 || err == EINVAL || err == ENOTSUP) return true;
   errno = err;
-  return false;
+  return ok;
 }
 
+// What open(..., 0666) would give a new file: mkostemps makes it 0600, and a
+// call file must stay readable by whoever bills from the folder.
+mode_t NewFileMode() {
+  static const mode_t mode = [] {
+    unsigned mask = 0;
+    bool known = false;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+      char line[128];
+      while (!known && std::fgets(line, sizeof line, f)) known = std::sscanf(line, "Umask: %o", &mask) == 1;
+      std::fclose(f);
+    }
+    if (!known) {
+      mask = ::umask(022);
+      ::umask(static_cast<mode_t>(mask));
+    }
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+// Every change a stream makes in its folder is told to the folder's cached
+// listing: begun before the change, and told after it what came of it (by
+// default, nothing that shows: a temporary that came or went).
+class ListingChange {
+ public:
+  explicit ListingChange(detail::FolderListing& listing)
+      : listing_(listing), wasCurrent_(listing.BeginOwnChange()) {}
+  ~ListingChange() {
+    if (!told_) listing_.OwnTouched(wasCurrent_);
+  }
+  ListingChange(const ListingChange&) = delete;
+  ListingChange& operator=(const ListingChange&) = delete;
+  // A text file with this content now stands under name.
+  void Added(std::string_view name, std::string_view content) {
+    listing_.OwnAdded(wasCurrent_, name, detail::FolderListing::File, true);
+    listing_.RememberFirstLine(name, content);
+    told_ = true;
+  }
+  // The item of that name may or may not be gone.
+  void MaybeRemoved(std::string_view name) {
+    listing_.OwnRemoved(false, name);
+    told_ = true;
+  }
+
+ private:
+  detail::FolderListing& listing_;
+  bool wasCurrent_;
+  bool told_ = false;
+};
+
 SyncBatch::State* currentBatch = nullptr;
+constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
 }  // namespace
 
 struct SyncBatch::State {
   struct Folder {
     String path;
     int fd = -1;
+    bool synced = false;
   };
-  struct Made {
-    std::shared_ptr<detail::FolderListing> listing;
-    String folder, name;
-    bool replaced;
+  struct Waiting {
+    std::shared_ptr<TextOutputStream::Backing> file;
+    std::size_t folder;
   };
   std::vector<Folder> folders;
-  std::vector<Made> made;
+  std::vector<Waiting> held;  // in the order they were closed
   bool committed = false;
 
   ~State() {
@@ -69,45 +121,35 @@ struct SyncBatch::State {
   }
 
   // Opens the folder before a file's data is written to it: syncfs reports
-  // the write-back errors of its file system since this open.
-  bool Watch(const String& folder) {
-    for (auto& f : folders)
-      if (f.path == folder) return f.fd >= 0;
+  // the write-back errors of its file system since this open. kNoFolder
+  // when it cannot be opened.
+  std::size_t Watch(const String& folder) {
+    for (std::size_t i = 0; i < folders.size(); ++i)
+      if (folders[i].path == folder) return folders[i].fd >= 0 ? i : kNoFolder;
     int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     folders.push_back({folder, dfd});
-    return dfd >= 0;
+    return dfd >= 0 ? folders.size() - 1 : kNoFolder;
   }
 
   void Commit() {
     committed = true;
+    for (auto& f : folders) f.synced = f.fd >= 0 && ::syncfs(f.fd) == 0;
+    // Only durable files take their names. syncfs also fails for another
+    // program's lost write on the same disk: then each file answers for itself.
+    for (auto& w : held)
+      if (folders[w.folder].synced || w.file->SyncAlone()) w.file->PublishHeld();
+    held.clear();
     int err = 0;
     String failedFolder;
     for (auto& f : folders) {
-      if (f.fd < 0) continue;
-      int rc = ::syncfs(f.fd);
-      if (rc == 0) rc = ::fsync(f.fd) == 0 || errno == EINVAL || errno == ENOTSUP ? 0 : -1;
-      if (rc != 0 && !err) {
-        err = errno ? errno : EIO;
-        failedFolder = f.path;
-      }
+      if (f.fd < 0 || SyncFolderFd(f.fd) || err) continue;
+      err = errno ? errno : EIO;
+      failedFolder = f.path;
     }
-    if (!err) {
-      made.clear();
-      return;
-    }
-    // Files that may not survive a power cut must not count as written.
-    std::size_t removed = 0;
-    for (auto& m : made) {
-      if (m.replaced) continue;
-      bool wasCurrent = m.listing->BeginOwnChange();
-      if (::unlink((m.folder + "/" + m.name).c_str()) == 0) ++removed;
-      m.listing->OwnRemoved(wasCurrent, m.name);
-    }
-    for (auto& f : folders)
-      if (f.fd >= 0) ::fsync(f.fd);
-    made.clear();
-    throw IOException("cannot sync " + failedFolder + " after writing files in it (" + std::to_string(removed) +
-                      " removed again): " + std::strerror(err));
+    // The files are durable and stay: removing them again could fail too and
+    // leave a record both written and reported lost.
+    if (err)
+      throw IOException("cannot sync folder " + failedFolder + " after putting files in it: " + std::strerror(err));
   }
 };
 
@@ -124,7 +166,7 @@ SyncBatch::~SyncBatch() {
   try {
     s_->Commit();
   } catch (const std::exception&) {
-    // Left without Commit (an exception on its way): the files are removed.
+    // Left without Commit (an exception on its way): the files are in place.
   }
 }
 
@@ -148,20 +190,22 @@ void TextOutputStream::Backing::Fail(const char* step) {
   failedStep = step;
 }
 
+String TextOutputStream::Backing::FailureText() const {
+  const String target = folder + "/" + name;
+  if (error == EEXIST && failedStep == "put in place") return "cannot write " + target + ": an item of that name appeared meanwhile";
+  return "cannot " + failedStep + " " + target + ": " + std::strerror(error);
+}
+
 bool TextOutputStream::Backing::OpenTemp() {
-  static std::mt19937_64 rng{std::random_device{}()};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    String candidate = folder + "/.tp-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000000) +
-                       ".tmp";
-    fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      tempPath = candidate;
-      return true;
-    }
-    if (errno != EEXIST) break;
+  String pattern = folder + "/.tp-" + std::to_string(::getpid()) + "-XXXXXX.tmp";
+  fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
+  if (fd < 0) {
+    Fail("create a temporary file");
+    return false;
   }
-  Fail("create a temporary file");
-  return false;
+  tempPath = pattern;
+  ::fchmod(fd, NewFileMode());  // best effort: a private file is still a whole one
+  return true;
 }
 
 bool TextOutputStream::Backing::WritePending() {
@@ -208,12 +252,35 @@ int TextOutputStream::Backing::Publish(const String& target) {
   return 0;
 }
 
-void TextOutputStream::Backing::Commit() {
+int TextOutputStream::Backing::PutInPlace(bool& replaced) {
+  for (;;) {
+    const String target = folder + "/" + name;
+    struct stat st {};
+    replaced = mayReplace && ::lstat(target.c_str(), &st) == 0;
+    int err = Publish(target);
+    if (err == 0) {
+      tempPath.clear();
+      return 0;
+    }
+    if (err != EEXIST || !nextName) return err;
+    // Taken meanwhile (another copy of the program): the bytes are synced
+    // already, only the name moves on.
+    try {
+      name = nextName();
+    } catch (const std::exception&) {
+      return EEXIST;
+    }
+    mayReplace = false;
+  }
+}
+
+void TextOutputStream::Backing::Close() {
   closed = true;
-  String target = folder + "/" + name;
-  bool wasCurrent = listing->BeginOwnChange();
+  ListingChange change(*listing);
   // A file spilled before the batch could watch its folder is synced alone.
-  SyncBatch::State* batch = currentBatch && fd < 0 && currentBatch->Watch(folder) ? currentBatch : nullptr;
+  SyncBatch::State* batch = currentBatch && fd < 0 ? currentBatch : nullptr;
+  const std::size_t batchFolder = batch ? batch->Watch(folder) : kNoFolder;
+  if (batchFolder == kNoFolder) batch = nullptr;
   WritePending();
   if (!error) {
     // Best effort: the name rule still holds where the file system keeps no attributes.
@@ -224,37 +291,67 @@ void TextOutputStream::Backing::Commit() {
   // watch reports under the new name is its arrival.
   if (fd >= 0) ::close(fd);
   fd = -1;
-  struct stat before {};
-  bool existed = ::lstat(target.c_str(), &before) == 0;
-  bool taken = false;
+  if (!error && batch) {
+    state = Held;
+    batch->held.push_back({shared_from_this(), batchFolder});
+    return;
+  }
+  bool replaced = false;
   if (!error) {
-    if (int err = Publish(target)) {
+    if (int err = PutInPlace(replaced)) {
       errno = err;
-      taken = err == EEXIST;
-      Fail("rename the temporary file to");
+      Fail("put in place");
     }
   }
   if (error) {
     Discard();
-    listing->OwnTouched(wasCurrent);
-    if (taken) throw NameTakenException("cannot write " + target + ": an item of that name appeared meanwhile");
-    throw IOException("cannot " + failedStep + " " + target + ": " + std::strerror(error));
+    state = Failed;
+    failure = FailureText();
+    if (error == EEXIST && failedStep == "put in place") throw NameTakenException(failure);
+    throw IOException(failure);
   }
-  tempPath.clear();
-  if (batch) {
-    batch->made.push_back({listing, folder, name, existed});
-  } else if (!SyncFolder(folder)) {
+  if (!SyncFolder(folder)) {
     int err = errno;
     // A new file that may not survive a power cut must not count as written.
-    if (!existed) {
-      ::unlink(target.c_str());
+    if (!replaced) {
+      ::unlink((folder + "/" + name).c_str());
       SyncFolder(folder);
     }
-    listing->OwnRemoved(false, name);
-    throw IOException("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err));
+    change.MaybeRemoved(name);
+    state = Failed;
+    failure = "cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err);
+    throw IOException(failure);
   }
-  listing->OwnAdded(wasCurrent, name, detail::FolderListing::File, true);
-  listing->RememberFirstLine(name, whole);
+  state = InPlace;
+  change.Added(name, whole);
+}
+
+bool TextOutputStream::Backing::SyncAlone() {
+  int tfd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+  bool synced = tfd >= 0 && ::fsync(tfd) == 0;
+  if (!synced) Fail("sync");
+  if (tfd >= 0) ::close(tfd);
+  if (synced) return true;
+  ListingChange change(*listing);
+  Discard();
+  state = Failed;
+  failure = FailureText();
+  return false;
+}
+
+void TextOutputStream::Backing::PublishHeld() {
+  ListingChange change(*listing);
+  bool replaced = false;
+  if (int err = PutInPlace(replaced)) {
+    errno = err;
+    Fail("put in place");
+    Discard();
+    state = Failed;
+    failure = FailureText();
+    return;
+  }
+  state = InPlace;
+  change.Added(name, whole);
 }
 
 TextOutputStream::TextOutputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}
@@ -265,9 +362,15 @@ void TextOutputStream::WriteLine(const String& s) { b_->Append(s + "\n"); }
 
 void TextOutputStream::NeverReplace() { b_->mayReplace = false; }
 
+void TextOutputStream::OnNameTaken(std::function<String()> nextName) { b_->nextName = std::move(nextName); }
+
 void TextOutputStream::Close() {
   if (b_->closed) return;
-  b_->Commit();
+  b_->Close();
 }
+
+String TextOutputStream::Name() const { return b_->name; }
+bool TextOutputStream::Published() const { return b_->state == Backing::InPlace; }
+String TextOutputStream::Failure() const { return b_->state == Backing::Failed ? b_->failure : String(); }
 
 }  // namespace fw

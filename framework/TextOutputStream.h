@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+
 #include "framework/Object.h"
 
 namespace fw {
@@ -12,13 +14,14 @@ class NameTakenException : public IOException {
 };
 
 // Output to a new text file. The file appears whole or not at all: it is
-// written under a temporary name and put in place by Close, which flushes and
-// syncs it and its folder. Close raises IOException when that fails; the
-// target is then left as it was.
+// written under a temporary name, synced, and only then put in place under
+// its own name by Close, which syncs the folder after. Close raises
+// IOException when that fails; the target is then left as it was.
 //
 // Close replaces an item of the name only if it existed when the file was
 // created (so rewriting a settings file works); an item that appeared since
-// is kept, and Close raises NameTakenException.
+// is kept, and Close puts the file under the name that OnNameTaken gives, or
+// raises NameTakenException when none was given.
 class TextOutputStream : public Object {
  public:
   class Backing;
@@ -29,18 +32,33 @@ class TextOutputStream : public Object {
   // Close will not replace any item, not even one that existed at creation:
   // for files that must never take another's place.
   void NeverReplace();
+  // Asked for another name in the same folder each time the file's name
+  // turns out to be taken when it is put in place, also by a SyncBatch's
+  // Commit; the file is never put in place over an item.
+  void OnNameTaken(std::function<String()> nextName);
   void Close();
+  // The file's name in its folder; another one once OnNameTaken gave one.
+  String Name() const;
+  // True once the file stands under Name(). A file closed in a SyncBatch is
+  // put in place by its Commit; Failure says why it was not (empty while it
+  // waits, and once it is in place).
+  bool Published() const;
+  String Failure() const;
 
  private:
-  std::unique_ptr<Backing> b_;
+  std::shared_ptr<Backing> b_;  // shared with a SyncBatch that holds the file back
 };
 
 // Many small files made one after another cost two syncs each. While a
-// SyncBatch exists, Close publishes each file without syncing it or its
-// folder, and Commit makes them all durable together (one sync of each file
-// system and folder involved). When that sync fails, no file of the batch can
-// count as written: the ones it published are removed again (as Close does
-// for one file whose folder cannot be synced) and Commit raises IOException.
+// SyncBatch exists, Close writes each file to its temporary and holds it
+// back; Commit makes them all durable together (one syncfs of each file
+// system involved), only then puts each in place, and syncs each folder
+// once. No file carries its own name while its bytes might not survive a
+// power cut. When that one sync fails (it also reports write-back errors of
+// other programs on the same disk), each file is synced on its own: those
+// that sync are put in place, the others are removed and tell why through
+// Failure. Commit raises IOException only when a folder cannot be synced
+// after its files were put in place; they stay there.
 // A batch left without Commit commits in its destructor and drops the error.
 // A batch made while another exists joins it: only the outer one commits.
 class SyncBatch {

@@ -1,5 +1,6 @@
 #pragma once
 // What stands behind a TextInputStream and a TextOutputStream.
+#include <functional>
 #include <memory>
 
 #include "framework/TextInputStream.h"
@@ -49,14 +50,22 @@ class TextInputStream::Backing {
 // syncs and puts it in place under the target's name, replacing only an item
 // that was there at creation. Nothing touches the folder before Close for a
 // small file, so a folder that turns read-only meanwhile is left without
-// debris.
-class TextOutputStream::Backing {
+// debris. Inside a SyncBatch, Close stops once the temporary is written and
+// the batch puts it in place after the one sync.
+class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
  public:
   Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);
   ~Backing();
   void Append(const String& s);
-  void Commit();  // raises IOException
+  void Close();  // raises IOException
   void Discard();
+  // For a batch, after its sync failed: syncs the temporary on its own, or
+  // removes it and notes why.
+  bool SyncAlone();
+  // For a batch: puts the synced temporary in place, or notes why not.
+  void PublishHeld();
+
+  enum State { Writing, Held, InPlace, Failed };
 
   std::shared_ptr<detail::FolderListing> listing;
   String folder, name;
@@ -69,12 +78,19 @@ class TextOutputStream::Backing {
   String failedStep;
   bool closed = false;
   bool mayReplace = false;  // an item of the name existed at creation
+  std::function<String()> nextName;
+  State state = Writing;
+  String failure;  // Failed: why
 
  private:
   bool OpenTemp();
   bool WritePending();
   void Fail(const char* step);
   int Publish(const String& target);  // 0 or errno
+  // Publishes under name, or under the names nextName gives while it is
+  // taken. 0 or errno.
+  int PutInPlace(bool& replaced);
+  String FailureText() const;
 };
 
 }  // namespace fw
