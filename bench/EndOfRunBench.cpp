@@ -1,12 +1,13 @@
 // The end of a run with a backlog waiting: N records (20,000 by default) are
 // in the real program's buffer when SIGTERM comes, and every one must be a
 // call file before the process ends. Measured: from the signal to the exit.
-// Goal on the development machine: within 3 s for 20,000 records, so that a
-// service manager's stop timeout never cuts the flush short.
 //
-// The floor, measured in the same run: a plain loop that creates the same
-// number of files of the same size in a fresh folder (open, write, close),
-// then one syncfs; the least a durable flush of that many files needs.
+// The floor, measured in the same iteration just before and just after (the
+// mean of the two, so that a disk busy with other work weighs on both alike):
+// a plain loop that creates the same number of files of the same size in a
+// fresh folder (open, write, close), then one syncfs; the least a durable
+// flush of that many files needs. Goal: the flush within 1.5 times its floor (median of three
+// runs), which it can meet only with one sync for all files, not one each.
 //
 //   bench_end_of_run [--records=20000] [benchmark flags]
 
@@ -30,24 +31,25 @@ namespace {
 
 long gRecords = 20000;
 
-void BM_PlainCreateAndSync(benchmark::State& state) {
-  for (auto _ : state) {
-    tptest::TempDir dir;
-    const auto t0 = tptest::SteadyClock::now();
-    int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (long i = 0; i < gRecords; ++i) {
-      char name[48], b[64];
-      std::snprintf(name, sizeof name, "2026120823000%ld.txt", i);
-      int n = std::snprintf(b, sizeof b, "%06ld 01/02 09:%02ld 0155501%04ld 00:01:%02ld", i, i % 60, i % 10000, i % 60);
-      int fd = openat(dfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd < 0 || write(fd, b, static_cast<size_t>(n)) != n) state.SkipWithError("cannot write");
-      if (fd >= 0) close(fd);
-    }
-    syncfs(dfd);
-    fsync(dfd);
-    close(dfd);
-    state.SetIterationTime(tptest::SecondsSince(t0));
+// Seconds for the floor, or a negative number when it could not run.
+double PlainCreateAndSync() {
+  tptest::TempDir dir;
+  bool ok = true;
+  const auto t0 = tptest::SteadyClock::now();
+  int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (long i = 0; i < gRecords; ++i) {
+    char name[48], b[64];
+    std::snprintf(name, sizeof name, "2026120823000%ld.txt", i);
+    int n = std::snprintf(b, sizeof b, "%06ld 01/02 09:%02ld 0155501%04ld 00:01:%02ld", i, i % 60, i % 10000, i % 60);
+    int fd = openat(dfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, b, static_cast<size_t>(n)) != n) ok = false;
+    if (fd >= 0) close(fd);
   }
+  syncfs(dfd);
+  fsync(dfd);
+  close(dfd);
+  const double seconds = tptest::SecondsSince(t0);
+  return ok ? seconds : -1;
 }
 
 void BM_EndOfRunFlush(benchmark::State& state) {
@@ -72,19 +74,25 @@ void BM_EndOfRunFlush(benchmark::State& state) {
     std::this_thread::sleep_for(tptest::milliseconds(1000));  // a tick or two: the buffer holds it all
     const size_t before = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
 
+    const double floorBefore = PlainCreateAndSync();
     const auto t0 = tptest::SteadyClock::now();
     prog.process.Signal(SIGTERM);
     tptest::WaitFor([&] { return !prog.Alive(); }, tptest::milliseconds(300000), tptest::milliseconds(2));
     const double seconds = tptest::SecondsSince(t0);
     const size_t after = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
     prog.Stop(SIGKILL, tptest::milliseconds(3000));
+    const double floorAfter = PlainCreateAndSync();
+    const double floor = floorBefore < 0 || floorAfter < 0 ? -1 : (floorBefore + floorAfter) / 2;
     state.SetIterationTime(seconds);
     state.counters["records"] = static_cast<double>(gRecords);
     state.counters["flushed"] = static_cast<double>(after - before);
     state.counters["files"] = static_cast<double>(after);
     state.counters["flush_s"] = seconds;
-    state.counters["goal_s"] = 3.0 * static_cast<double>(gRecords) / 20000.0;
+    state.counters["floor_s"] = floor;
+    state.counters["ratio"] = floor > 0 ? seconds / floor : 0;
+    state.counters["goal_ratio"] = 1.5;
     if (after != static_cast<size_t>(gRecords)) state.SkipWithError("not every record became a call file");
+    if (floor < 0) state.SkipWithError("the floor could not write its files");
   }
 }
 
@@ -97,7 +105,6 @@ int main(int argc, char** argv) {
   tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
   benchmark::RegisterBenchmark("EndOfRunFlush", BM_EndOfRunFlush)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-  benchmark::RegisterBenchmark("PlainCreateAndSync", BM_PlainCreateAndSync)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

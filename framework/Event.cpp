@@ -1,11 +1,14 @@
 #include "framework/Event.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <unordered_set>
 
 #include "framework/Runtime.h"
 #include "framework/qt/RuntimeInternal.h"
@@ -42,15 +45,20 @@ String Escaped(const String& s, bool parenToo) {
   return out;
 }
 
+// Where a path starts in a message: at a slash after a space, a parenthesis
+// or a quote, or at the start. It runs to the next space.
+bool PathStartsAt(const String& message, std::size_t i) {
+  return message[i] == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(message[i - 1])) ||
+                               message[i - 1] == '(' || message[i - 1] == '"' || message[i - 1] == '\'');
+}
+
 // What stays the same when one failure repeats: a missing folder makes the
 // message name a new file each time, so file paths and numbers do not count.
 String RepeatKey(const String& kind, const String& where, const String& message) {
   String key = kind + "\n" + where + "\n";
   for (std::size_t i = 0; i < message.size();) {
     char c = message[i];
-    bool pathStart = c == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(message[i - 1])) ||
-                                  message[i - 1] == '(' || message[i - 1] == '"' || message[i - 1] == '\'');
-    if (pathStart) {
+    if (PathStartsAt(message, i)) {
       key += '/';
       while (i < message.size() && !std::isspace(static_cast<unsigned char>(message[i]))) ++i;
     } else if (std::isdigit(static_cast<unsigned char>(c))) {
@@ -63,6 +71,60 @@ String RepeatKey(const String& kind, const String& where, const String& message)
   }
   return key;
 }
+
+// True when every path in message names something that exists, and there is
+// one. Such a failure (a call file that cannot be read) names the same
+// files on the next tick, so each file is worth naming once; a failure that
+// names what could not be made names a new file every tick.
+bool NamesExistingFiles(const String& message) {
+  bool any = false;
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    if (!PathStartsAt(message, i)) continue;
+    std::size_t end = i;
+    while (end < message.size() && !std::isspace(static_cast<unsigned char>(message[end]))) ++end;
+    String path = message.substr(i, end - i);
+    while (path.size() > 1 && std::strchr(":;,.)'\"", path.back())) path.pop_back();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    any = true;
+    i = end;
+  }
+  return any;
+}
+
+// Standard error hears of a failure that repeats every tick (a folder gone
+// for a day) once, then at its 10th, 100th, 1000th ... repeat, until a
+// different failure comes. Within one failure, each distinct existing file
+// it names is named once.
+class RepeatFilter {
+ public:
+  // The suffix for the report's line, or false when it is held back.
+  bool Pass(const String& key, const String& message, String& suffix) {
+    if (key != lastKey_) {
+      lastKey_ = key;
+      repeats_ = 0;
+      named_.clear();
+      named_.insert(message);
+      return true;
+    }
+    if (named_.size() < kMostNamed && !named_.count(message) && NamesExistingFiles(message)) {
+      named_.insert(message);
+      return true;
+    }
+    ++repeats_;
+    for (long r = repeats_; r > 1; r /= 10)
+      if (r % 10 != 0) return false;
+    if (repeats_ < 10) return false;
+    suffix = " (repeated " + std::to_string(repeats_) + " times)";
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kMostNamed = 1000;
+  String lastKey_;
+  long repeats_ = 0;
+  std::unordered_set<String> named_;
+};
 
 // One write, so that the line is not interleaved with other output.
 void WriteReport(const String& line) {
@@ -108,23 +170,10 @@ void RuntimeUnhandledException(const std::exception& e, const String& where) {
   String line = "TallyPoint: unhandled " + kind;
   if (!where.empty()) line += " in " + OneLine(where);
   line += ": " + OneLine(e.what());
-  // A failure that repeats every tick (a folder gone for a day) would flood
-  // standard error: the first report is written, then only the 10th, 100th,
-  // 1000th ... repeat, until a different failure comes.
-  static String lastKey;
-  static long repeats = 0;
-  String key = RepeatKey(kind, where, e.what());
-  if (key == lastKey) {
-    ++repeats;
-    bool decade = true;
-    for (long r = repeats; r > 1; r /= 10)
-      if (r % 10 != 0) decade = false;
-    if (repeats < 10 || !decade) return;
-    line += " (repeated " + std::to_string(repeats) + " times)";
-  } else {
-    lastKey = std::move(key);
-    repeats = 0;
-  }
+  static RepeatFilter& filter = *new RepeatFilter;
+  String suffix;
+  if (!filter.Pass(RepeatKey(kind, where, e.what()), e.what(), suffix)) return;
+  line += suffix;
   WriteReport(line + "\n");
 }
 

@@ -8,46 +8,47 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/qt/FolderListing.h"
+#include "framework/qt/OwnChange.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
 
+namespace fs = std::filesystem;
+
 namespace {
-// "/a//b/" and "/a/b" are one folder, and so one listing.
+// "/a//b/" and "/a/b" are one folder, and so one listing. Only repeated and
+// trailing slashes go: "." and ".." may lead elsewhere through a link.
 String Normalized(const String& path) {
-  String out;
-  out.reserve(path.size());
-  for (char c : path)
-    if (!(c == '/' && !out.empty() && out.back() == '/')) out += c;
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out;
+  if (path.empty()) return path;
+  fs::path out = fs::path(path).root_path();
+  for (const fs::path& part : fs::path(path).relative_path())
+    if (!part.empty()) out /= part;
+  return out.string();
 }
 
+// Of a normalized path.
 String ParentPath(const String& path) {
-  auto slash = path.rfind('/');
-  if (slash == String::npos) return ".";
-  return slash == 0 ? String("/") : path.substr(0, slash);
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? String(".") : parent.string();
 }
 
-String NameOf(const String& path) {
-  auto slash = path.rfind('/');
-  return slash == String::npos ? path : path.substr(slash + 1);
-}
-
-String JoinPath(const String& folder, const String& name) {
-  return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
+// Folders made on the way are the user's alone, as the settings in them are.
 bool MakeFolders(const String& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  String parent = ParentPath(path);
-  if (parent != path && !MakeFolders(parent)) return false;
-  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+  std::error_code ec;
+  fs::path first = path;  // the outermost folder still to be made
+  while (!first.parent_path().empty() && first.parent_path() != first && !fs::exists(first.parent_path(), ec))
+    first = first.parent_path();
+  if (!fs::create_directories(path, ec)) return !ec && fs::is_directory(path, ec);
+  for (fs::path made = path;; made = made.parent_path()) {
+    fs::permissions(made, fs::perms::owner_all, ec);
+    if (made == first || made.parent_path() == made) break;
+  }
+  return true;
 }
 }  // namespace
 
@@ -61,15 +62,11 @@ Ref<FolderItem> FolderItem::FromPath(const String& path) {
 
 String FolderItem::Name() const {
   if (pathPending_) return String(listedName_, listedNameSize_);
-  return path_ == "/" ? String() : NameOf(path_);
+  return fs::path(path_).filename().string();
 }
 
 void FolderItem::MakePath() const {
-  const String& folder = listing_->path;
-  path_.reserve(folder.size() + 1 + listedNameSize_);
-  path_ = folder;
-  if (folder != "/") path_ += '/';
-  path_.append(listedName_, listedNameSize_);
+  path_ = detail::JoinPath(listing_->path, std::string_view(listedName_, listedNameSize_));
   pathPending_ = false;
 }
 String FolderItem::NativePath() const { return Path(); }
@@ -79,7 +76,7 @@ Ref<FolderItem> FolderItem::Parent() const {
   return FromPath(ParentPath(Path()));
 }
 
-Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(JoinPath(Path(), name)); }
+Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(Path(), name)); }
 
 bool FolderItem::Exists() const {
   struct stat st {};
@@ -92,20 +89,18 @@ bool FolderItem::Directory() const {
 }
 
 void FolderItem::CreateAsFolder() {
-  auto listing = detail::ListingFor(ParentPath(Path()));
-  bool wasCurrent = listing->BeginOwnChange();
-  if (::mkdir(Path().c_str(), 0777) == 0) listing->OwnAdded(wasCurrent, Name(), detail::FolderListing::Folder, false);
+  detail::OwnChange change(*detail::ListingFor(ParentPath(Path())));
+  if (::mkdir(Path().c_str(), 0777) == 0) change.Added(Name(), detail::FolderEntry::Folder, false);
+  else change.LeftNoTrace();
 }
 
 void FolderItem::Delete() {
-  auto listing = detail::ListingFor(ParentPath(Path()));
-  bool wasCurrent = listing->BeginOwnChange();
-  bool folder = Directory();
-  int rc = folder ? ::rmdir(Path().c_str()) : ::unlink(Path().c_str());
-  if (rc != 0) return;
-  listing->OwnRemoved(wasCurrent, Name());
+  detail::OwnChange change(*detail::ListingFor(ParentPath(Path())));
+  const bool folder = Directory();
+  if ((folder ? ::rmdir(Path().c_str()) : ::unlink(Path().c_str())) != 0) return change.LeftNoTrace();
+  change.Removed(Name());
   // A folder made again at this path is another one, with nothing in it yet.
-  if (folder) OwnListing().OwnFolderRemoved();
+  if (folder) OwnListing().FolderRemoved();
 }
 
 detail::FolderListing& FolderItem::OwnListing() const {
@@ -115,8 +110,8 @@ detail::FolderListing& FolderItem::OwnListing() const {
 
 std::size_t FolderItem::ListedIndex(const detail::FolderListing& listing) const {
   // Item set these; they hold until the listing changes.
-  if (listing_ == &listing && listingGeneration_ == listing.generation &&
-      listingIndex_ < listing.entries.size())
+  if (listing_ == &listing && listingGeneration_ == listing.generation() &&
+      listingIndex_ < listing.entries().size())
     return listingIndex_;
   std::size_t index = 0;
   std::string_view name = pathPending_ ? std::string_view(listedName_, listedNameSize_) : std::string_view(path_);
@@ -127,27 +122,27 @@ std::size_t FolderItem::ListedIndex(const detail::FolderListing& listing) const 
 Int32 FolderItem::Count() const {
   detail::FolderListing& listing = OwnListing();
   listing.Refresh();
-  return static_cast<Int32>(std::min<std::size_t>(listing.entries.size(), 0x7fffffff));
+  return static_cast<Int32>(std::min<std::size_t>(listing.entries().size(), 0x7fffffff));
 }
 
 Ref<FolderItem> FolderItem::Item(Int32 index) const {
   detail::FolderListing& listing = OwnListing();
   listing.EnsureLoaded(index < 1 ? 0 : static_cast<std::size_t>(index));
-  if (index < 1 || static_cast<std::size_t>(index) > listing.entries.size()) return nullptr;
-  std::size_t i = static_cast<std::size_t>(index - 1);
+  const auto& entries = listing.entries();
+  if (index < 1 || static_cast<std::size_t>(index) > entries.size()) return nullptr;
+  const std::size_t i = static_cast<std::size_t>(index - 1);
   // A listing loop walks the entries in order: have the next ones on their way.
-  if (i + 4 < listing.entries.size()) __builtin_prefetch(&listing.entries[i + 4]);
-  const detail::FolderListing::Entry& entry = listing.entries[i];
+  if (i + 4 < entries.size()) __builtin_prefetch(&entries[i + 4]);
+  const detail::FolderEntry& entry = entries[i];
   const std::string_view name = entry.Name();
-  std::shared_ptr<FolderItem>& item = listing.spareItem;
-  if (item && item.use_count() == 1) {
-    // Nobody holds the last one made: it becomes this one.
+  FolderItem* item = listing.items.Reclaim();
+  if (item) {
     item->path_.clear();
     item->ownListing_ = nullptr;
   } else {
-    item = std::make_shared<FolderItem>();
+    item = listing.items.HandOut(std::make_shared<FolderItem>()).get();
   }
-  static_assert(kShortName == detail::FolderListing::Entry::kInlineName);
+  static_assert(kShortName == detail::FolderEntry::kInlineName);
   if (name.size() <= kShortName) {
     // A copy of fixed size is two moves, not a call.
     std::memcpy(item->listedName_, entry.nameInline, kShortName);
@@ -155,23 +150,20 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
     item->pathPending_ = true;
   } else {
     item->pathPending_ = false;
-    item->path_.reserve(Path().size() + 1 + name.size());
-    item->path_ = Path();
-    if (Path() != "/") item->path_ += '/';
-    item->path_ += name;
+    item->path_ = detail::JoinPath(Path(), name);
   }
   item->listing_ = ownListing_;
-  item->listingGeneration_ = listing.generation;
+  item->listingGeneration_ = listing.generation();
   item->listingIndex_ = i;
-  return item;
+  return listing.items.Last();
 }
 
 String FolderItem::MacType() const {
   std::size_t index = listing_ ? ListedIndex(*listing_) : String::npos;
   if (index != String::npos) {
-    const auto& entry = listing_->entries[index];
-    if (entry.kind == detail::FolderListing::Folder) return "fold";
-    return entry.kind == detail::FolderListing::File && entry.text ? "TEXT" : "";
+    const auto& entry = listing_->entries()[index];
+    if (entry.kind == detail::FolderEntry::Folder) return "fold";
+    return entry.kind == detail::FolderEntry::File && entry.text ? "TEXT" : "";
   }
   struct stat st {};
   if (::stat(Path().c_str(), &st) != 0) return "";
@@ -188,26 +180,23 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   std::shared_ptr<detail::FolderListing> parent;
   detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(Path())));
   std::size_t index = ListedIndex(listing);
-  // Watched, a first line once read is current: no system call.
-  if (index != String::npos && listing.Watched()) {
+  // A first line held and current costs no reading (watched, no system call).
+  if (index != String::npos) {
     // The stream handed out last is handed out again once nobody holds it;
     // the line goes straight into it.
-    std::shared_ptr<TextInputStream>& spare = listing.spareStream;
-    const bool reuse = spare && spare.use_count() == 1;
-    detail::FolderListing::HeldLine fresh;
-    if (reuse) detail::ForgetLineHandedOut(&spare->b_->held.owner);
-    detail::FolderListing::HeldLine& held = reuse ? spare->b_->held : fresh;
+    TextInputStream* reused = listing.streams.Reclaim();
+    detail::HeldLine fresh;
+    detail::HeldLine& held = reused ? reused->b_->held : fresh;
     bool unreadable = false;
     if (listing.FirstLine(index, held, &unreadable)) {
       // The path is needed only to read past the first line.
       String path = held.more ? Path() : String();
-      if (reuse) {
-        spare->b_->Restart(std::move(path));
-      } else {
-        spare = std::make_shared<TextInputStream>(
-            std::make_unique<TextInputStream::Backing>(std::move(fresh), std::move(path)));
+      if (reused) {
+        reused->b_->Restart(std::move(path));
+        return listing.streams.Last();
       }
-      return spare;
+      return listing.streams.HandOut(std::make_shared<TextInputStream>(
+          std::make_unique<TextInputStream::Backing>(std::move(fresh), std::move(path))));
     }
     if (unreadable) return nullptr;
   }

@@ -4,7 +4,7 @@
 namespace fw {
 
 namespace detail {
-struct FolderListing;
+class FolderListing;
 }
 
 class TextInputStream;
@@ -26,8 +26,9 @@ class FolderItem : public Object {
   void CreateAsFolder();  // failure shows as Exists() staying false
   void Delete();
   // Items of a folder, numbered from 1 in byte order of their names. The
-  // listing is cached and dropped when the folder changes, so asking Count
-  // and Item on every pass of a loop costs no rescan. Item out of range is nil.
+  // listing is cached and kept current in place by the folder's change
+  // events (unwatched: by one stat of the folder a pass), so asking Count and
+  // Item on every pass of a loop costs no new reading. Item out of range is nil.
   Int32 Count() const;
   Ref<FolderItem> Item(Int32 index) const;
   // "TEXT" for a file made by CreateTextFile or a regular file named *.txt;

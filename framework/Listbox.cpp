@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "framework/qt/GuiBacking.h"
-#include "framework/qt/SharedText.h"
 
 namespace fw {
 namespace {
@@ -29,12 +28,8 @@ class RowStore {
   bool empty() const { return rows_.empty(); }
   std::string_view operator[](std::size_t i) const { return {rows_[i].data, rows_[i].size}; }
 
-  void Add(const String& text) {
-    if (Shared(text)) return;
-    rows_.push_back({Copy(text.data(), text.size()), text.size()});
-  }
+  void Add(const String& text) { rows_.push_back({Copy(text.data(), text.size()), text.size()}); }
   void Add(String&& text) {
-    if (Shared(text)) return;
     if (text.size() > kOwnBlock) {
       // A long row keeps the string it came in, copied nowhere.
       auto held = std::make_shared<const String>(std::move(text));
@@ -43,6 +38,17 @@ class RowStore {
       return;
     }
     rows_.push_back({Copy(text.data(), text.size()), text.size()});
+  }
+  // A line that shares its bytes is shown from them.
+  void Add(const TextLine& line) {
+    if (!line.SharedOwner()) return Add(String(line.View()));
+    rows_.push_back({line.View().data(), line.size()});
+    Keep(line.SharedOwner());
+  }
+  void Add(TextLine&& line) {
+    if (!line.SharedOwner()) return Add(String(std::move(line)));
+    rows_.push_back({line.View().data(), line.size()});
+    Keep(line.SharedOwner());
   }
 
   void Clear() {
@@ -66,13 +72,6 @@ class RowStore {
   static constexpr std::size_t kOwnBlock = kChunk / 16;  // longer rows get a block of their own
   using Block = std::unique_ptr<char[]>;
 
-  bool Shared(const String& text) {
-    detail::ClaimedLine out;
-    if (!detail::ClaimLineHandedOut(text, out)) return false;
-    rows_.push_back({out.data, out.size});
-    Keep(*out.owner);
-    return true;
-  }
   // Rows come from the cache's chunks in order: most share the last owner kept.
   void Keep(const std::shared_ptr<const void>& owner) {
     if (owners_.empty() || owners_.back() != owner) owners_.push_back(owner);
@@ -257,6 +256,16 @@ void Listbox::AddRow(const String& text) {
 
 void Listbox::AddRow(String&& text) {
   State(*this).rows.Add(std::move(text));
+  ScheduleReset(*this);
+}
+
+void Listbox::AddRow(const TextLine& line) {
+  State(*this).rows.Add(line);
+  ScheduleReset(*this);
+}
+
+void Listbox::AddRow(TextLine&& line) {
+  State(*this).rows.Add(std::move(line));
   ScheduleReset(*this);
 }
 

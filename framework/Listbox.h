@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/Graphics.h"
 #include "framework/RectControl.h"
+#include "framework/TextLine.h"
 
 namespace fw {
 
@@ -12,6 +13,9 @@ class Listbox : public RectControl {
   Listbox();
   void AddRow(const String& text);
   void AddRow(String&& text);  // takes a row built for the list without copying it
+  // A line that shares a folder cache's bytes is shown from them, uncopied.
+  void AddRow(const TextLine& line);
+  void AddRow(TextLine&& line);
   void DeleteAllRows();
   Int32 ListCount() const;
   String List(Int32 row) const;  // zero-based

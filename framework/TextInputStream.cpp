@@ -7,25 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "framework/qt/SharedText.h"
+#include "framework/LineBreak.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
 
-namespace {
-// find_first_of("\r\n") searches the two-byte set once per byte of the line.
-std::size_t FindLineEnd(const String& s, std::size_t from) {
-  for (std::size_t i = from; i < s.size(); ++i)
-    if (s[i] == '\n' || s[i] == '\r') return i;
-  return String::npos;
-}
-}  // namespace
-
-TextInputStream::Backing::~Backing() {
-  detail::ForgetLineHandedOut(&held.owner);
-  CloseFd();
-}
-
+TextInputStream::Backing::~Backing() { CloseFd(); }
 
 void TextInputStream::Backing::CloseFd() {
   if (fd >= 0) ::close(fd);
@@ -58,19 +45,18 @@ bool TextInputStream::Backing::Fill() {
 }
 
 void TextInputStream::Backing::Unhold() {
-  using detail::FolderListing;
+  using detail::FolderEntry;
   holding = false;
   buf.clear();
   pos = 0;
-  const std::size_t endSize = held.end == FolderListing::CRLF ? 2 : held.end == FolderListing::NoEnd ? 0 : 1;
+  const std::size_t endSize = held.end == FolderEntry::CRLF ? 2 : held.end == FolderEntry::NoEnd ? 0 : 1;
   if (!served) {
     buf.assign(held.data, held.size);
-    if (held.end == FolderListing::CR || held.end == FolderListing::CRLF) buf += '\r';
-    if (held.end == FolderListing::LF || held.end == FolderListing::CRLF) buf += '\n';
+    if (held.end == FolderEntry::CR || held.end == FolderEntry::CRLF) buf += '\r';
+    if (held.end == FolderEntry::LF || held.end == FolderEntry::CRLF) buf += '\n';
   }
   const bool more = held.more;
   const off_t skip = static_cast<off_t>(held.size + endSize);
-  detail::ForgetLineHandedOut(&held.owner);
   held = {};
   if (!more) return;
   // The rest is read from the file, past the line already known.
@@ -86,36 +72,33 @@ void TextInputStream::Backing::Unhold() {
 TextInputStream::TextInputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}
 TextInputStream::~TextInputStream() = default;
 
-String TextInputStream::ReadLine() {
+TextLine TextInputStream::ReadLine() {
   Backing& b = *b_;
   if (b.holding) {
     if (!b.served) {
       b.served = true;
       // A list that shows this line refers to the held bytes instead of a copy.
-      detail::NoteLineHandedOut(&b.held.owner, b.held.data, b.held.size);
-      return String(b.held.data, b.held.size);
+      return TextLine(b.held.owner, std::string_view(b.held.data, b.held.size));
     }
     if (!b.held.more) return String();
     b.Unhold();
   }
-  const String& data = b.Data();
+  const String& data = b.buf;
   std::size_t scanned = 0;  // bytes after pos already known to hold no line end
   for (;;) {
-    std::size_t end = FindLineEnd(data, b.pos + scanned);
-    if (end != String::npos) {
+    LineBreak br = FindLineBreak(data, b.pos + scanned);
+    if (br.found()) {
       // A CR at the end of what is read so far may be the first half of CR LF.
-      if (data[end] == '\r' && end + 1 == data.size()) {
-        std::size_t offset = end - b.pos;
+      if (br.crAtEnd) {
+        const std::size_t offset = br.at - b.pos;
         if (b.Fill()) {
           scanned = offset;
           continue;
         }
-        end = b.pos + offset;
+        br.at = b.pos + offset;  // a CR alone: Fill may have moved what was read
       }
-      String line = data.substr(b.pos, end - b.pos);
-      std::size_t next = end + 1;
-      if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
-      b.pos = next;
+      String line = data.substr(b.pos, br.at - b.pos);
+      b.pos = br.next();
       return line;
     }
     scanned = data.size() - b.pos;
@@ -132,7 +115,7 @@ String TextInputStream::ReadAll() {
   if (b.holding) b.Unhold();
   while (b.Fill()) {
   }
-  const String& data = b.Data();
+  const String& data = b.buf;
   String rest = data.substr(b.pos);
   b.pos = data.size();
   return rest;
@@ -141,17 +124,15 @@ String TextInputStream::ReadAll() {
 bool TextInputStream::EndOfFile() const {
   const Backing& b = *b_;
   if (b.holding) {
-    using detail::FolderListing;
     if (b.served) return !b.held.more;
-    return b.held.size == 0 && b.held.end == FolderListing::NoEnd && !b.held.more;  // an empty file
+    return b.held.size == 0 && b.held.end == detail::FolderEntry::NoEnd && !b.held.more;  // an empty file
   }
-  return b_->pos >= b_->Data().size() && !b_->Fill();
+  return b_->pos >= b_->buf.size() && !b_->Fill();
 }
 
 void TextInputStream::Close() {
   b_->CloseFd();
   String().swap(b_->buf);
-  detail::ForgetLineHandedOut(&b_->held.owner);
   b_->held = {};
   b_->holding = false;
   b_->pos = 0;

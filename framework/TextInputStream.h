@@ -1,5 +1,6 @@
 #pragma once
 #include "framework/Object.h"
+#include "framework/TextLine.h"
 
 namespace fw {
 
@@ -8,8 +9,9 @@ class TextInputStream : public Object {
   class Backing;
   explicit TextInputStream(std::unique_ptr<Backing> b);
   ~TextInputStream() override;
-  // One line without its end; a line ends at CR, LF or CR LF.
-  String ReadLine();
+  // One line without its end; a line ends at CR, LF or CR LF. A first line
+  // the folder's cache holds shares its bytes.
+  TextLine ReadLine();
   String ReadAll();
   bool EndOfFile() const;  // "EOF" is a C macro
   void Close();

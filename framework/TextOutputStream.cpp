@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "framework/LineBreak.h"
+#include "framework/qt/OwnChange.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -67,37 +68,8 @@ mode_t NewFileMode() {
   return mode;
 }
 
-// Every change a stream makes in its folder is told to the folder's cached
-// listing: begun before the change, and told after it what came of it (by
-// default, nothing that shows: a temporary that came or went).
-class ListingChange {
- public:
-  explicit ListingChange(detail::FolderListing& listing)
-      : listing_(listing), wasCurrent_(listing.BeginOwnChange()) {}
-  ~ListingChange() {
-    if (!told_) listing_.OwnTouched(wasCurrent_);
-  }
-  ListingChange(const ListingChange&) = delete;
-  ListingChange& operator=(const ListingChange&) = delete;
-  // A text file with this content now stands under name.
-  void Added(std::string_view name, std::string_view content) {
-    listing_.OwnAdded(wasCurrent_, name, detail::FolderListing::File, true);
-    listing_.RememberFirstLine(name, content);
-    told_ = true;
-  }
-  // The item of that name may or may not be gone.
-  void MaybeRemoved(std::string_view name) {
-    listing_.OwnRemoved(false, name);
-    told_ = true;
-  }
-
- private:
-  detail::FolderListing& listing_;
-  bool wasCurrent_;
-  bool told_ = false;
-};
-
 SyncBatch::State* currentBatch = nullptr;
+constexpr const char* kRenameStep = "rename the temporary file to";
 constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
 }  // namespace
 
@@ -192,7 +164,8 @@ void TextOutputStream::Backing::Fail(const char* step) {
 
 String TextOutputStream::Backing::FailureText() const {
   const String target = folder + "/" + name;
-  if (error == EEXIST && failedStep == "put in place") return "cannot write " + target + ": an item of that name appeared meanwhile";
+  if (error == EEXIST && failedStep == kRenameStep)
+    return "cannot write " + target + ": an item of that name appeared meanwhile";
   return "cannot " + failedStep + " " + target + ": " + std::strerror(error);
 }
 
@@ -276,7 +249,7 @@ int TextOutputStream::Backing::PutInPlace(bool& replaced) {
 
 void TextOutputStream::Backing::Close() {
   closed = true;
-  ListingChange change(*listing);
+  detail::OwnChange change(*listing);
   // A file spilled before the batch could watch its folder is synced alone.
   SyncBatch::State* batch = currentBatch && fd < 0 ? currentBatch : nullptr;
   const std::size_t batchFolder = batch ? batch->Watch(folder) : kNoFolder;
@@ -294,20 +267,21 @@ void TextOutputStream::Backing::Close() {
   if (!error && batch) {
     state = Held;
     batch->held.push_back({shared_from_this(), batchFolder});
-    return;
+    return change.LeftNoTrace();  // a hidden temporary, put in place by the batch
   }
   bool replaced = false;
   if (!error) {
     if (int err = PutInPlace(replaced)) {
       errno = err;
-      Fail("put in place");
+      Fail(kRenameStep);
     }
   }
   if (error) {
     Discard();
+    change.LeftNoTrace();
     state = Failed;
     failure = FailureText();
-    if (error == EEXIST && failedStep == "put in place") throw NameTakenException(failure);
+    if (error == EEXIST && failedStep == kRenameStep) throw NameTakenException(failure);
     throw IOException(failure);
   }
   if (!SyncFolder(folder)) {
@@ -317,13 +291,13 @@ void TextOutputStream::Backing::Close() {
       ::unlink((folder + "/" + name).c_str());
       SyncFolder(folder);
     }
-    change.MaybeRemoved(name);
+    change.MayHaveChanged(name);
     state = Failed;
     failure = "cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err);
     throw IOException(failure);
   }
   state = InPlace;
-  change.Added(name, whole);
+  change.Published(name, whole);
 }
 
 bool TextOutputStream::Backing::SyncAlone() {
@@ -332,26 +306,28 @@ bool TextOutputStream::Backing::SyncAlone() {
   if (!synced) Fail("sync");
   if (tfd >= 0) ::close(tfd);
   if (synced) return true;
-  ListingChange change(*listing);
+  detail::OwnChange change(*listing);
   Discard();
+  change.LeftNoTrace();
   state = Failed;
   failure = FailureText();
   return false;
 }
 
 void TextOutputStream::Backing::PublishHeld() {
-  ListingChange change(*listing);
+  detail::OwnChange change(*listing);
   bool replaced = false;
   if (int err = PutInPlace(replaced)) {
     errno = err;
-    Fail("put in place");
+    Fail(kRenameStep);
     Discard();
+    change.LeftNoTrace();
     state = Failed;
     failure = FailureText();
     return;
   }
   state = InPlace;
-  change.Added(name, whole);
+  change.Published(name, whole);
 }
 
 TextOutputStream::TextOutputStream(std::unique_ptr<Backing> b) : b_(std::move(b)) {}

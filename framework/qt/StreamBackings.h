@@ -5,19 +5,19 @@
 
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
+#include "framework/qt/FirstLineCache.h"
 #include "framework/qt/FolderListing.h"
-#include "framework/qt/SharedText.h"
 
 namespace fw {
 
 // An open file read into buf as needed, or a first line held by the
 // folder's cache, handed out without reading the file; the file is opened
-// only if more than that line is asked for. A list rebuild opens every call
-// file.
+// only if more than that line is asked for. A list rebuild of a watched
+// folder opens no call file it has read before.
 class TextInputStream::Backing {
  public:
   explicit Backing(int fd) : fd(fd) {}
-  Backing(detail::FolderListing::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
+  Backing(detail::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
   // Starts over on the line just put in held, as a new stream would.
   void Restart(String linePath) {
     CloseFd();
@@ -33,11 +33,9 @@ class TextInputStream::Backing {
   void CloseFd();
   // Leaves the held line for the file itself, from where the stream stands.
   void Unhold();
-  // Everything read so far; the same object until Close.
-  const String& Data() const { return buf; }
 
-  String buf;
-  detail::FolderListing::HeldLine held;
+  String buf;  // everything read so far; the same object until Close
+  detail::HeldLine held;
   bool holding = false;  // reading from held, not yet from buf and fd
   bool served = false;   // the held line has been handed out
   std::size_t pos = 0;
@@ -47,11 +45,12 @@ class TextInputStream::Backing {
 
 // A new file is gathered in memory and spilled into a hidden temporary in
 // the target's folder only when it grows large; Close writes the rest,
-// syncs and puts it in place under the target's name, replacing only an item
-// that was there at creation. Nothing touches the folder before Close for a
-// small file, so a folder that turns read-only meanwhile is left without
-// debris. Inside a SyncBatch, Close stops once the temporary is written and
-// the batch puts it in place after the one sync.
+// syncs it and puts it in place under the target's name, replacing only an
+// item that was there at creation, and tells the folder's listing
+// (OwnChange). Nothing touches the folder before Close for a small file, so
+// a folder that turns read-only meanwhile is left without debris. Inside a
+// SyncBatch, Close stops once the temporary is written and the batch puts it
+// in place after the one sync.
 class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
  public:
   Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);

@@ -3,7 +3,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "support/CallFolder.h"
+#include "support/ChildProcess.h"
 #include "support/ChildProgram.h"
 #include "support/Pty.h"
 #include "support/SettingsFile.h"
@@ -113,6 +116,33 @@ TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
   EXPECT_EQ(Contents(ReadCalls(program.calls)), (std::vector<std::string>{"billed once 5550199"})) << program.Diagnostics();
   EXPECT_TRUE(program.process.Running());
   EXPECT_NE(program.Stderr().find("unreadable.txt"), std::string::npos) << "the unreadable entry was not reported";
+}
+
+// Under a process limit that leaves no room for the threads that read a
+// large "Calls" at start-up, the program ended with "terminate called
+// without an active exception". It reads on the threads it can start.
+TEST(CallsFolder, StartUpUnderAProcessLimitThatStopsThreadsKeepsRunning) {
+  const std::string prlimit = FindOnPath("prlimit");
+  if (prlimit.empty()) GTEST_SKIP() << "no prlimit";
+  ChildProgram program;
+  fs::create_directories(program.calls);
+  for (int i = 0; i < 1000; ++i)
+    tptest::WriteFile(program.calls + "/2023010110" + std::to_string(1000 + i) + "0.txt", "call " + std::to_string(i));
+  ChildProgram::Options options;
+  // Root is not bound by the limit: an ordinary user of its own, so that no
+  // other process counts against it.
+  if (geteuid() == 0) {
+    options.uid = options.gid = 47474;
+    tptest::WriteFile(program.modalLogPath, "");
+    for (const auto& e : fs::recursive_directory_iterator(program.root.path()))
+      ASSERT_EQ(lchown(e.path().c_str(), 47474, 47474), 0) << e.path();
+    ASSERT_EQ(chown(program.root.path().c_str(), 47474, 47474), 0);
+  }
+  options.launcher = {prlimit, "--nproc=3", "--"};
+  program.Start(options);
+  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(program.process.Running()) << "the program ended" << program.Diagnostics();
+  EXPECT_EQ(program.Stderr().find("terminate called"), std::string::npos) << program.Diagnostics();
 }
 
 }  // namespace

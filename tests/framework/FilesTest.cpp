@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "support/ChildProcess.h"
+#include "support/StderrCapture.h"
 #include "support/TestEnvironment.h"
 
 using namespace fw;
@@ -507,7 +509,7 @@ TEST(Files, ListingLoopOverManyFilesDoesNotRescanOrReopenPerItem) {
       auto f = folder->Item(i);
       if (f->MacType() != "TEXT") continue;
       auto in = f->OpenAsTextFile();
-      if (in->ReadLine().rfind("record ", 0) == 0) ++shown;
+      if (in->ReadLine().View().rfind("record ", 0) == 0) ++shown;
       in->Close();
     }
     return shown;
@@ -522,6 +524,42 @@ TEST(Files, ListingLoopOverManyFilesDoesNotRescanOrReopenPerItem) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   // Generous for sanitizer builds, far below a rescan or reopen per item.
   EXPECT_LT(ms, 1000) << "rebuild took " << ms << " ms";
+}
+
+// While lowered, no new file descriptor can be opened.
+class NoFileDescriptorsLeft {
+ public:
+  NoFileDescriptorsLeft() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    const int lowestFree = dup(2);
+    close(lowestFree);
+    rlimit low = saved_;
+    low.rlim_cur = static_cast<rlim_t>(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &low);
+  }
+  ~NoFileDescriptorsLeft() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+// A folder that could not be read was listed as empty and current until the
+// next change event. It is not current: the next pass reads it again, and
+// standard error says once why it failed.
+TEST(Files, FolderThatCouldNotBeListedIsReadAgainByTheNextPassAndSaidOnce) {
+  TempDir tmp, other;
+  for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(tmp / n, "x");
+  EXPECT_EQ(FolderItem::FromPath(other.path())->Count(), 0);  // the watcher is there before descriptors run out
+  auto folder = FolderItem::FromPath(tmp.path());
+  tptest::StderrCapture err;
+  {
+    NoFileDescriptorsLeft none;
+    EXPECT_EQ(folder->Count(), 0);
+    EXPECT_EQ(folder->Count(), 0);
+  }
+  EXPECT_EQ(Listed(folder), (std::vector<String>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(err.Lines(), std::vector<std::string>{"TallyPoint: cannot list folder " + tmp.path() + ": " +
+                                                  std::strerror(EMFILE)});
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include "framework/FolderItem.h"
 #include "framework/Testing.h"
@@ -19,6 +21,7 @@
 #include "framework/TextOutputStream.h"
 #include "support/CallFolder.h"
 #include "support/ChildProcess.h"
+#include "support/StderrCapture.h"
 #include "support/TestEnvironment.h"
 
 // The framework is linked into this executable, so its calls of these reach
@@ -27,6 +30,8 @@ namespace {
 bool counting = false;
 // The first listing of a large folder reads its files on several threads.
 std::atomic<long> fileCalls{0};
+// The same calls apart: stats, and opens of a file or folder.
+std::atomic<long> statCalls{0}, openCalls{0};
 
 template <class F>
 F Next(const char* name) {
@@ -37,12 +42,14 @@ F Next(const char* name) {
 extern "C" int stat(const char* __restrict path, struct stat* __restrict st) noexcept {
   static auto next = Next<int (*)(const char*, struct stat*)>("stat");
   fileCalls += counting;
+  statCalls += counting;
   return next(path, st);
 }
 
 extern "C" int lstat(const char* __restrict path, struct stat* __restrict st) noexcept {
   static auto next = Next<int (*)(const char*, struct stat*)>("lstat");
   fileCalls += counting;
+  statCalls += counting;
   return next(path, st);
 }
 
@@ -58,6 +65,7 @@ extern "C" int open(const char* path, int flags, ...) {
   mode_t mode = ModeArgument(flags, args);
   va_end(args);
   fileCalls += counting;
+  openCalls += counting;
   return next(path, flags, mode);
 }
 
@@ -68,12 +76,14 @@ extern "C" int openat(int dirfd, const char* path, int flags, ...) {
   mode_t mode = ModeArgument(flags, args);
   va_end(args);
   fileCalls += counting;
+  openCalls += counting;
   return next(dirfd, path, flags, mode);
 }
 
 extern "C" DIR* opendir(const char* path) {
   static auto next = Next<DIR* (*)(const char*)>("opendir");
   fileCalls += counting;
+  openCalls += counting;
   return next(path);
 }
 
@@ -205,6 +215,36 @@ TEST(FolderListingSpeed, RebuildOfAWatchedFolderMakesNoFileSystemCallPerFile) {
   EXPECT_EQ(calls.rows.size(), 2002u);
   EXPECT_LE(afterNewFile, 4) << "at most the new file is read again";
   EXPECT_EQ(fileCalls, 0);
+}
+
+// Without a watch (here: a relative path, which moves with the working
+// folder; elsewhere: no inotify instance left) every rebuild read every call
+// file again, and nothing said why. The first lines stay held, checked by one
+// stat of each file, and standard error says once that the folder is not watched.
+TEST(FolderListingSpeed, RebuildOfAnUnwatchedFolderStatsEachFileOnceAndSaysSoOnce) {
+  CallFolder calls(2000);
+  const std::filesystem::path where(calls.tmp.path());
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(where.parent_path());
+  calls.folder = FolderItem::FromPath(where.filename().string());
+  tptest::StderrCapture err;
+  calls.Warm();
+  calls.AddCallFileAndLetTheLoopRun();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the file system's timestamp step
+  calls.Rebuild();
+  counting = true;
+  statCalls = openCalls = 0;
+  calls.Rebuild();
+  counting = false;
+  std::filesystem::current_path(cwd);
+  const std::vector<std::string> said = err.Lines();
+  EXPECT_EQ(calls.rows.size(), 2002u);
+  EXPECT_EQ(calls.rows.back(), "03/05 09:05 ext 204 to 5559876 0:00:41 new");
+  EXPECT_EQ(openCalls, 0) << "no file is read again";
+  EXPECT_LE(statCalls, 2004 + 2) << "one stat per file and one of the folder per pass";
+  EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                          [](const std::string& l) { return l.find(" is not watched for changes ") != l.npos; }),
+            1);
 }
 
 }  // namespace

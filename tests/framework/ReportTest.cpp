@@ -38,4 +38,23 @@ TEST(Reports, FailureNamingANewFileEachTickIsHeldBackByPowersOfTen) {
             }));
 }
 
+// Every rebuild reports each call file it cannot read. Masking paths made the
+// second and third file count as repeats of the first, so they were never
+// named: each distinct file is named once, then the repeats are counted.
+TEST(Reports, EachUnreadableFileOfARebuildIsNamedOnceThenRepeatsAreCounted) {
+  tptest::TempDir calls;
+  std::vector<std::string> paths;
+  for (const char* name : {"20231224100000.txt", "20231224100001.txt", "20231224100002.txt"}) {
+    paths.push_back(calls / name);
+    tptest::WriteFile(paths.back(), "unreadable");
+  }
+  StderrCapture err;
+  for (int rebuild = 0; rebuild < 5; ++rebuild)
+    for (const std::string& path : paths)
+      RuntimeUnhandledException(IOException("cannot read call file " + path), "Window1.updateFileList");
+  const std::string report = "TallyPoint: unhandled IOException in Window1.updateFileList: cannot read call file ";
+  EXPECT_EQ(err.Lines(), (std::vector<std::string>{report + paths[0], report + paths[1], report + paths[2],
+                                                   report + paths[0] + " (repeated 10 times)"}));
+}
+
 }  // namespace

@@ -43,7 +43,8 @@ void ChildProgram::Start(const ProgramOptions& o) {
   if (o.createCalls) fs::create_directories(calls);
 
   SpawnOptions s;
-  s.argv = {o.binary.empty() ? std::string(TALLYPOINT_BINARY) : o.binary};
+  s.argv = o.launcher;
+  s.argv.push_back(o.binary.empty() ? std::string(TALLYPOINT_BINARY) : o.binary);
   s.env = o.env;
   s.env["TALLYPOINT_STARTUP_VOLUME"] = volume;
   s.env["XDG_CONFIG_HOME"] = preferences;

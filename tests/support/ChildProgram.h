@@ -21,6 +21,7 @@ namespace tptest {
 // What a run is given; a path left empty is the one in the program's folder.
 struct ProgramOptions {
   std::string binary;                      // empty: the test build of the program
+  std::vector<std::string> launcher;       // runs the program, given as its last arguments
   std::string volume;                      // TALLYPOINT_STARTUP_VOLUME
   std::string preferences;                 // XDG_CONFIG_HOME
   std::optional<LineSettings> prefs;       // written as lineKeeper.prefs before start

@@ -1,0 +1,70 @@
+#pragma once
+// The first line of each text file of a folder, read once and served from
+// memory after that. Lines lie in append-only chunks in listing order; every
+// line is held, whatever its size: the list rows that show one share its
+// bytes (TextLine), so the cache costs no second copy and has no budget past
+// which files are read again.
+//
+// While the folder is watched its change events say when a line goes stale.
+// Otherwise each held line carries the stat of the file it was read from
+// (a FileStamp) and is served only while one stat of the file still matches.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "framework/Object.h"
+#include "framework/qt/ByteArena.h"
+#include "framework/qt/FolderSnapshot.h"
+
+namespace fw::detail {
+
+// What a stream needs of a held first line.
+struct HeldLine {
+  std::shared_ptr<const void> owner;
+  const char* data = nullptr;
+  std::size_t size = 0;
+  FolderEntry::LineEnd end = FolderEntry::NoEnd;
+  bool more = false;
+};
+
+// The version of a file a line was read from.
+struct FileStamp {
+  ino_t ino;
+  off_t size;
+  std::int64_t mtimeNs, ctimeNs;
+  static FileStamp Of(const struct stat& st);
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+class FirstLineCache {
+ public:
+  enum class Got { NotRead, Failed, Read };
+
+  // Reads the first line of entry from the file at path, however large, and
+  // holds it; with stamped, together with the file's stat. NotRead: gone, no
+  // permission, or no longer a regular file. Failed: it cannot be read (a bad
+  // sector), remembered until the file changes.
+  Got ReadInto(FolderEntry& entry, const char* path, bool stamped);
+  // Reads the lines of every text file of entries not yet held, several at
+  // once: the first listing of a folder of years.
+  void ReadAhead(const String& folder, FolderSnapshot::Entries& entries, bool stamped);
+  // Holds the first line of content this process has just written.
+  void HoldWritten(FolderEntry& entry, std::string_view content);
+  // True when the line held for entry was read from the file stat describes.
+  static bool StillCurrent(const FolderEntry& entry, const struct stat& st);
+
+  void Serve(const FolderEntry& entry, HeldLine& out) const;
+  void Forget(FolderEntry& entry);
+  void ForgetAll(FolderSnapshot::Entries& entries);
+  void Clear() { lines_.Clear(); }
+  // Copies the held lines into a fresh arena once most of the old is waste.
+  void CompactIfWasteful(FolderSnapshot::Entries& entries);
+
+ private:
+  void Hold(FolderEntry& e, std::string_view line, FolderEntry::LineEnd end, bool more, const FileStamp* stamp);
+  ByteArena lines_;
+};
+
+}  // namespace fw::detail

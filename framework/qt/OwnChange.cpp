@@ -1,0 +1,36 @@
+#include "framework/qt/OwnChange.h"
+
+namespace fw::detail {
+
+OwnChange::~OwnChange() {
+  if (told_) return;
+  listing_.dirty_ = true;
+  listing_.AfterOwnChange(false);
+}
+
+void OwnChange::Added(std::string_view name, FolderEntry::Kind kind, bool text) {
+  told_ = true;
+  listing_.OwnAdded(wasCurrent_, name, kind, text);
+}
+
+void OwnChange::Published(std::string_view name, std::string_view content) {
+  Added(name, FolderEntry::File, true);
+  listing_.OwnFirstLine(name, content);
+}
+
+void OwnChange::Removed(std::string_view name) {
+  told_ = true;
+  listing_.OwnRemoved(wasCurrent_, name);
+}
+
+void OwnChange::MayHaveChanged(std::string_view name) {
+  told_ = true;
+  listing_.OwnRemoved(false, name);
+}
+
+void OwnChange::LeftNoTrace() {
+  told_ = true;
+  listing_.AfterOwnChange(wasCurrent_);
+}
+
+}  // namespace fw::detail
