@@ -35,15 +35,14 @@ std::string Record(long i) {
 
 void BM_Backlog(benchmark::State& state) {
   for (auto _ : state) {
-    tptest::TempDir dir;
-    tptest::Pty pty;
-    tptest::ProgramOptions o = tptest::SerialProgramIn(dir, pty.slavePath());
-    o.binary = TALLYPOINT_BINARY;
-    tptest::ChildProgram prog(o);
-    if (!prog.WaitStarted(tptest::milliseconds(15000), true, false)) {
-      state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
+    tptest::ProgramOnPty run;
+    run.o.binary = TALLYPOINT_BINARY;
+    if (!run.Start()) {
+      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
       return;
     }
+    tptest::ChildProgram& prog = *run.prog;
+    tptest::Pty& pty = run.pty;
     std::this_thread::sleep_for(tptest::milliseconds(1000));
     const pid_t pid = prog.pid();
     const double cpuStart = tptest::CpuSeconds(pid);

@@ -54,15 +54,14 @@ double PlainCreateAndSync() {
 
 void BM_EndOfRunFlush(benchmark::State& state) {
   for (auto _ : state) {
-    tptest::TempDir dir;
-    tptest::Pty pty;
-    tptest::ProgramOptions o = tptest::SerialProgramIn(dir, pty.slavePath());
-    o.binary = TALLYPOINT_BINARY;
-    tptest::ChildProgram prog(o);
-    if (!prog.WaitStarted(tptest::milliseconds(15000), true, false)) {
-      state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
+    tptest::ProgramOnPty run;
+    run.o.binary = TALLYPOINT_BINARY;
+    if (!run.Start()) {
+      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
       return;
     }
+    tptest::ChildProgram& prog = *run.prog;
+    tptest::Pty& pty = run.pty;
     std::string all;
     for (long i = 0; i < gRecords; ++i) {
       char b[64];

@@ -1,5 +1,6 @@
 #pragma once
 // The application object: the shared state of the whole program.
+#include "capture/SourceLines.h"
 #include "framework/Application.h"
 #include "framework/Date.h"
 #include "framework/FolderItem.h"
@@ -31,6 +32,10 @@ class App : public fw::Application {
   fw::Ref<fw::SerialPort> getPort(const fw::String& name);
   // Writes every record still in the buffer, so none is lost at the end of a run.
   void Event_Terminating();
+
+  // Where the inputs' lines meet in buffer. Last, so that it goes before the
+  // objects whose lines it keeps.
+  capture::LineMerge lines{*this};
 };
 
 // The registered application object.

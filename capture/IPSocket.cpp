@@ -15,9 +15,14 @@ fw::ClassRecord IPSocket::Record() {
 
 void IPSocket::Event_DataAvailable() {
   App()->resetTimeout();
-  capture::AppendDelivery(ReadAll());
+  capture::AppendDelivery(line, ReadAll());
 }
 
-void IPSocket::Event_Error() { capture::PortStatus()->Text("IP Socket Error " + fw::Str(LastErrorCode())); }
+void IPSocket::Event_Error() {
+  capture::PortStatus()->Text("IP Socket Error " + fw::Str(LastErrorCode()));
+  // A connection that closed or reset sends no more of its line: what it
+  // sent is a record now, and a reconnecting peer starts a new one.
+  if (!IsConnected()) line.End();
+}
 
 void IPSocket::Event_Connected() { capture::PortStatus()->Text("Socket connected"); }

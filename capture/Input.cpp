@@ -1,6 +1,7 @@
 #include "capture/Input.h"
 
 #include "capture/App.h"
+#include "capture/SourceLines.h"
 #include "capture/secondTimer.h"
 #include "framework/Strings.h"
 
@@ -12,15 +13,8 @@ fw::String NormaliseInput(const fw::String& raw) {
   return fw::ReplaceAll(s, fw::Chr(0), "");
 }
 
-void AppendDelivery(const fw::String& raw) {
-  fw::String text = NormaliseInput(raw);
-  // Appended in place: a flood without a line end must not copy the whole
-  // buffer on every delivery. An empty buffer takes the delivery itself, and
-  // lets go of any storage it still had.
-  if (App()->buffer.empty())
-    App()->buffer.swap(text);
-  else
-    App()->buffer += text;
+void AppendDelivery(SourceLine& source, const fw::String& raw) {
+  App()->lines.Deliver(source, NormaliseInput(raw));
   // Armed even for an empty delivery; an armed timer keeps its wait.
   App()->regularTimer->Mode(1);
 }

@@ -4,12 +4,15 @@
 
 namespace capture {
 
+class SourceLine;
+
 // Every line end becomes one CR and NULs go: LF to CR, then CR CR to CR (one
 // pass), then NULs removed. The order matters: CR NUL CR stays CR CR.
 fw::String NormaliseInput(const fw::String& raw);
 
-// Appends one delivery, already read, to the input buffer and arms the
+// Takes one delivery of source, already read, towards the input buffer (its
+// whole lines go in, its unfinished line stays its own) and arms the
 // processing timer.
-void AppendDelivery(const fw::String& raw);
+void AppendDelivery(SourceLine& source, const fw::String& raw);
 
 }  // namespace capture

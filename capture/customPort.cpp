@@ -15,7 +15,7 @@ fw::ClassRecord customPort::Record() {
 
 void customPort::Event_DataAvailable() {
   App()->resetTimeout();
-  capture::AppendDelivery(ReadAll());
+  capture::AppendDelivery(line, ReadAll());
 }
 
 void customPort::Event_LineStateChanged(std::vector<fw::Int32> states) {

@@ -16,6 +16,7 @@ fw::ClassRecord secondTimer::Record() {
 // leaves the tick with the record still in the buffer and the timer re-armed,
 // so the next tick tries again.
 void secondTimer::Event_Action() {
+  App()->lines.CloseExpired();
   capture::BufferView()->Text(App()->buffer);
   if (App()->buffer == "") {
     capture::PortStatus()->Text("Idle");
@@ -31,11 +32,21 @@ void secondTimer::Event_Action() {
     fw::String rest = fw::Mid(App()->buffer, pos + 1);
     App()->buffer.swap(rest);
     App()->resetTimeout();
+    App()->lines.LineTaken();
   } else {
     fw::Ref<fw::Date> now = fw::New<fw::Date>();
-    // Strictly later: a tick that falls on the deadline itself waits.
-    if (now->Compare(*App()->timeout) > 0) {
-      writeFile(App()->buffer);
+    // Strictly later: a tick that falls on the deadline itself waits. The
+    // buffer's deadline, or that of the source whose line this is, when
+    // another source's data has moved the buffer's.
+    if (now->Compare(*App()->timeout) > 0 || App()->lines.OpenEndExpired(*now)) {
+      try {
+        writeFile(App()->buffer);
+      } catch (...) {
+        // Past its deadline the line is a record of its own: what comes next
+        // must not be glued to it while it waits to be written.
+        App()->lines.CloseOpenEnd();
+        throw;
+      }
       fw::String().swap(App()->buffer);  // an emptied flood must not stay resident
     }
   }

@@ -160,7 +160,7 @@ TEST_F(SerialRoad, BufferEmptiedOfAFloodLetsItsStorageGo) {
   } rows[] = {{flood, ""}, {flood + CR + "tail", "tail"}};
   for (const auto& r : rows) {
     const size_t files = program.CallFiles().size();
-    capture::AppendDelivery(r.delivery);
+    capture::AppendDelivery(program.app()->myPort->line, r.delivery);
     program.app()->timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
     ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == files + 1; }, 3000));
     EXPECT_EQ(program.app()->buffer, r.rest);

@@ -24,22 +24,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Copy {
-  Copy(const tptest::TempDir& dir, const std::string& name, const std::string& volume) {
-    o = tptest::SerialProgramIn(dir, pty.slavePath());
+// A copy of the program whose "Calls" is at volume.
+struct Copy : tptest::ProgramOnPty {
+  explicit Copy(const std::string& volume) {
     o.volume = volume;
-    o.preferences = dir / (name + "-prefs");
-    o.stdoutPath = o.stderrPath = dir / (name + ".log");
-    o.modalLogPath = dir / (name + "-modal.log");
-    tptest::WriteSettingsFile(o.preferences, pty.slavePath());
+    tptest::fs::create_directories(volume);
   }
-  bool Start() {
-    prog = std::make_unique<tptest::ChildProgram>(o);
-    return prog->WaitStarted(15000ms, true, false);
-  }
-  tptest::Pty pty;
-  tptest::ProgramOptions o;
-  std::unique_ptr<tptest::ChildProgram> prog;
 };
 
 std::vector<std::string> Records(const std::string& tag, int n) {
@@ -87,7 +77,7 @@ void ExpectEachOnce(const std::string& calls, std::vector<std::string> expected)
 TEST(EndOfRun, TwoCopiesFlushingIntoOneCallsFolderReplaceNothing) {
   tptest::TempDir dir;
   const std::string volume = dir / "volume";
-  Copy a(dir, "a", volume), b(dir, "b", volume);
+  Copy a(volume), b(volume);
   ASSERT_TRUE(a.Start()) << a.prog->Log();
   ASSERT_TRUE(b.Start()) << b.prog->Log();
   auto ra = Records("copy-a", 300), rb = Records("copy-b", 300);
@@ -98,7 +88,7 @@ TEST(EndOfRun, TwoCopiesFlushingIntoOneCallsFolderReplaceNothing) {
 
 TEST(EndOfRun, SigtermWritesTwentyThousandWaitingRecordsEachOnce) {
   tptest::TempDir dir;
-  Copy one(dir, "one", dir / "volume");
+  Copy one(dir / "volume");
   ASSERT_TRUE(one.Start()) << one.prog->Log();
   auto records = Records("backlog", 20000);
   ASSERT_NO_FATAL_FAILURE(DeliverAndTerminate({&one}, {records}));
@@ -110,7 +100,7 @@ TEST(EndOfRun, SigtermWritesTwentyThousandWaitingRecordsEachOnce) {
 class TracedCopy {
  public:
   TracedCopy(const tptest::TempDir& dir, const std::string& name, bool failSyncfs, const char* failFsyncOf)
-      : copy(dir, name, dir / "volume"), trace(dir / (name + ".trace")) {
+      : copy(dir / "volume"), trace(dir / (name + ".trace")) {
     auto& env = copy.o.env;
     env["LD_PRELOAD"] = TALLYPOINT_SYNC_TRACE;
     env["TALLYPOINT_SYNC_TRACE"] = trace;

@@ -25,32 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The program with a pseudo-terminal for its serial line, in a folder of its own.
-struct Rig {
-  tptest::TempDir dir;
-  tptest::Pty pty;
-  tptest::ProgramOptions o = tptest::SerialProgramIn(dir, pty.slavePath());
-  std::unique_ptr<tptest::ChildProgram> prog;
-
-  ~Rig() {
-    if (prog) prog->Stop(SIGKILL, 3000ms);
-  }
-
-  bool Start(bool tcp = false) {
-    prog = std::make_unique<tptest::ChildProgram>(o);
-    return prog->WaitStarted(15000ms, true, tcp);
-  }
-  std::string calls() const { return o.volume + "/Calls"; }
-  std::vector<std::string> Contents() const {
-    std::vector<std::string> out;
-    for (auto& f : tptest::ReadCallFolder(calls()).files) out.push_back(f.content);
-    return out;
-  }
-  bool WaitFiles(size_t n, std::chrono::milliseconds limit) const {
-    return tptest::WaitFor([&] { return tptest::ReadCallFolder(calls(), false).files.size() >= n; }, limit, 50ms);
-  }
-  std::string Log() const { return prog ? prog->Log() : ""; }
-};
+using Rig = tptest::ProgramOnPty;
 
 std::string Lines(const std::vector<std::string>& records) {
   std::string s;
@@ -67,7 +42,7 @@ TEST(Faults, TcpPeerResettingLosesNothingItDelivered) {
   ASSERT_TRUE(a.Send(Lines({"reset one", "reset two", "reset three"}) + "cut short by a reset"));
   ASSERT_TRUE(a.WaitAcked(3000ms)) << "the program's end never took the bytes";
   a.Reset();
-  // The unfinished line waits for its deadline, then the listener still serves.
+  // The unfinished line ends with its connection, then the listener still serves.
   ASSERT_TRUE(rig.WaitFiles(4, 20000ms)) << rig.Log();
   tptest::TcpClient b;
   ASSERT_TRUE(b.Connect(23));

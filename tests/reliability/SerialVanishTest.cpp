@@ -8,10 +8,10 @@
 
 #include "capture/customPort.h"
 #include "support/CallFolder.h"
-#include "framework/Testing.h"
 #include "support/InProcessProgram.h"
 #include "support/ProcFigures.h"
 #include "support/Records.h"
+#include "framework/Testing.h"
 
 namespace {
 

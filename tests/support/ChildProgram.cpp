@@ -84,4 +84,15 @@ std::string ChildProgram::Diagnostics() const {
   return "\n--- program stderr ---\n" + Stderr() + "\n--- modal log ---\n" + ReadFile(modalLogPath);
 }
 
+bool ProgramOnPty::Start(bool tcp) {
+  prog = std::make_unique<ChildProgram>(o);
+  return prog->WaitStarted(15s, true, tcp);
+}
+
+std::vector<std::string> ProgramOnPty::Contents() const { return tptest::Contents(ReadCalls(calls())); }
+
+bool ProgramOnPty::WaitFiles(size_t n, milliseconds limit) const {
+  return WaitFor([&] { return CountCalls(calls()) >= n; }, limit, 50ms);
+}
+
 }  // namespace tptest

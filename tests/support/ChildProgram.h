@@ -8,11 +8,13 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/Pty.h"
 #include "support/SettingsFile.h"
 #include "support/TestEnvironment.h"
 
@@ -78,6 +80,23 @@ class ChildProgram {
 
  private:
   std::string serialPort_;
+};
+
+// The program as a child reading a pseudo-terminal as its serial line, in a
+// folder of its own; o may be changed until Start.
+struct ProgramOnPty {
+  TempDir dir;
+  Pty pty;
+  ProgramOptions o = SerialProgramIn(dir, pty.slavePath());
+  std::unique_ptr<ChildProgram> prog;
+
+  // Starts it and waits until start-up is over; with tcp, until port 23 listens too.
+  bool Start(bool tcp = false);
+  std::string calls() const { return o.volume + "/Calls"; }
+  // The call files' contents in the order they were written.
+  std::vector<std::string> Contents() const;
+  bool WaitFiles(size_t n, milliseconds limit) const;
+  std::string Log() const { return prog ? prog->Log() : ""; }
 };
 
 }  // namespace tptest

@@ -1,4 +1,5 @@
 #include "support/InProcessProgram.h"
+#include "support/SettingsFile.h"
 
 #include <cstdlib>
 
@@ -9,7 +10,6 @@
 #include "framework/Runtime.h"
 #include "framework/Testing.h"
 #include "framework/Window.h"
-#include "support/SettingsFile.h"
 #include "ui/Window1.h"
 
 namespace tptest {
