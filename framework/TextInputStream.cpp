@@ -77,8 +77,10 @@ TextLine TextInputStream::ReadLine() {
   if (b.holding) {
     if (!b.served) {
       b.served = true;
-      // A list that shows this line refers to the held bytes instead of a copy.
-      return TextLine(b.held.owner, std::string_view(b.held.data, b.held.size));
+      // A list that shows this line refers to the held bytes instead of a
+      // copy. The line takes the stream's reference: once served, the stream
+      // needs no more of the bytes than their size.
+      return TextLine(std::move(b.held.owner), std::string_view(b.held.data, b.held.size));
     }
     if (!b.held.more) return String();
     b.Unhold();

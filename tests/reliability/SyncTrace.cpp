@@ -9,7 +9,8 @@
 // Lines: "syncfs 0|-1", "fsync file|folder 0|-1", "unlink <path>", and
 // "named <path> durable|UNSYNCED" when a hidden temporary (".tp-") is renamed
 // or linked to a name: UNSYNCED when bytes written to it since it was made
-// were covered by no successful fsync or syncfs.
+// were covered by no successful fsync or syncfs. Bytes count as written
+// through write(2), the call the program's output streams use.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
