@@ -28,7 +28,7 @@ using tptest::Program;
 
 #if defined(__SANITIZE_ADDRESS__)
 // Sanitized memory is several times slower to touch: a smaller flood keeps the run short.
-constexpr size_t kFlood = 20u * 1024 * 1024;
+constexpr size_t kFlood = 12u * 1024 * 1024;
 #else
 constexpr size_t kFlood = capture::kLongestLine;
 #endif
