@@ -9,10 +9,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -28,66 +35,52 @@ std::string Record(long i) {
 
 void BM_Backlog(benchmark::State& state) {
   for (auto _ : state) {
-    char tmpl[] = "/tmp/tallypoint-backlog-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-      state.SkipWithError("mkdtemp");
+    tptest::ProgramOnPty run;
+    run.o.binary = TALLYPOINT_BINARY;
+    if (!run.Start()) {
+      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
       return;
     }
-    const std::string root = tmpl;
-    rel::Pty pty;
-    rel::ProgramOptions o;
-    o.binary = TALLYPOINT_BINARY;
-    o.volume = root + "/volume";
-    o.preferences = root + "/prefs";
-    o.serialPorts = pty.slavePath();
-    o.log = root + "/program.log";
-    rel::fs::create_directories(o.volume);
-    rel::WriteSettingsFile(o.preferences, pty.slavePath(), 10);
-    rel::Program prog(o);
-    if (!prog.WaitStarted(rel::milliseconds(15000), true, false)) {
-      state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
-      return;
-    }
-    std::this_thread::sleep_for(rel::milliseconds(1000));
+    tptest::ChildProgram& prog = *run.prog;
+    tptest::Pty& pty = run.pty;
+    std::this_thread::sleep_for(tptest::milliseconds(1000));
     const pid_t pid = prog.pid();
-    const double cpuStart = rel::CpuSeconds(pid);
-    const long rssStart = rel::StatusKb(pid, "VmRSS");
+    const double cpuStart = tptest::CpuSeconds(pid);
+    const long rssStart = tptest::StatusKb(pid, "VmRSS");
 
     std::string all;
     for (long i = 0; i < gRecords; ++i) all += Record(i);
     const double limit = static_cast<double>(all.size()) / 1920.0 * 1.5 + 60;
     size_t written = 0;
     long writes = 0;
-    const auto t0 = rel::Clock::now();
-    while (written < all.size() && rel::SecondsSince(t0) < limit) {
+    const auto t0 = tptest::SteadyClock::now();
+    while (written < all.size() && tptest::SecondsSince(t0) < limit) {
       // Pace at 1,920 bytes a second, in the small bursts a UART delivers.
-      size_t due = std::min(all.size(), static_cast<size_t>(rel::SecondsSince(t0) * 1920.0) + 1);
+      size_t due = std::min(all.size(), static_cast<size_t>(tptest::SecondsSince(t0) * 1920.0) + 1);
       if (due > written) {
         size_t n = pty.WriteSome(std::string_view(all).substr(written, due - written));
         written += n;
         if (n > 0) ++writes;
       }
-      std::this_thread::sleep_for(rel::milliseconds(20));
+      std::this_thread::sleep_for(tptest::milliseconds(20));
     }
-    const double deliverySeconds = rel::SecondsSince(t0);
-    const double cpuDelivery = rel::CpuSeconds(pid) - cpuStart;
-    const long rssDelivered = rel::StatusKb(pid, "VmRSS");
-    const size_t filesAfterDelivery = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
+    const double deliverySeconds = tptest::SecondsSince(t0);
+    const double cpuDelivery = tptest::CpuSeconds(pid) - cpuStart;
+    const long rssDelivered = tptest::StatusKb(pid, "VmRSS");
+    const size_t filesAfterDelivery = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
 
     // A sample of ticks with the backlog waiting.
-    const double cpuT0 = rel::CpuSeconds(pid);
-    const auto s0 = rel::Clock::now();
+    const double cpuT0 = tptest::CpuSeconds(pid);
+    const auto s0 = tptest::SteadyClock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(gTickSample * 1000)));
-    const double sampleSeconds = rel::SecondsSince(s0);
-    const double cpuTicks = rel::CpuSeconds(pid) - cpuT0;
-    const size_t filesAfterSample = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
+    const double sampleSeconds = tptest::SecondsSince(s0);
+    const double cpuTicks = tptest::CpuSeconds(pid) - cpuT0;
+    const size_t filesAfterSample = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
     const double ticks = static_cast<double>(filesAfterSample - filesAfterDelivery);
-    const long hwm = rel::StatusKb(pid, "VmHWM");
-    const long rssEnd = rel::StatusKb(pid, "VmRSS");
+    const long hwm = tptest::StatusKb(pid, "VmHWM");
+    const long rssEnd = tptest::StatusKb(pid, "VmRSS");
     const bool alive = prog.Alive();
-    prog.Stop(SIGKILL, rel::milliseconds(3000));
-    std::error_code ec;
-    rel::fs::remove_all(root, ec);
+    prog.Stop(SIGKILL, tptest::milliseconds(3000));
     if (!alive) {
       state.SkipWithError("the program died during the backlog");
       return;
@@ -127,7 +120,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--records=", 10) == 0) gRecords = std::atol(argv[i] + 10);
     if (std::strncmp(argv[i], "--tick_sample_s=", 16) == 0) gTickSample = std::atof(argv[i] + 16);
   }
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
   benchmark::RegisterBenchmark("Backlog19200Baud", BM_Backlog)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RunSpecifiedBenchmarks();

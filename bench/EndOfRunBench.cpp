@@ -16,10 +16,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -27,11 +33,10 @@ long gRecords = 20000;
 
 // Seconds for the floor, or a negative number when it could not run.
 double PlainCreateAndSync() {
-  char tmpl[] = "/tmp/tallypoint-endofrun-floor-XXXXXX";
-  if (!mkdtemp(tmpl)) return -1;
+  tptest::TempDir dir;
   bool ok = true;
-  const auto t0 = rel::Clock::now();
-  int dfd = open(tmpl, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const auto t0 = tptest::SteadyClock::now();
+  int dfd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (long i = 0; i < gRecords; ++i) {
     char name[48], b[64];
     std::snprintf(name, sizeof name, "2026120823000%ld.txt", i);
@@ -43,27 +48,20 @@ double PlainCreateAndSync() {
   syncfs(dfd);
   fsync(dfd);
   close(dfd);
-  const double seconds = rel::SecondsSince(t0);
-  std::error_code ec;
-  rel::fs::remove_all(tmpl, ec);
+  const double seconds = tptest::SecondsSince(t0);
   return ok ? seconds : -1;
 }
 
 void BM_EndOfRunFlush(benchmark::State& state) {
   for (auto _ : state) {
-    char tmpl[] = "/tmp/tallypoint-endofrun-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-      state.SkipWithError("mkdtemp");
+    tptest::ProgramOnPty run;
+    run.o.binary = TALLYPOINT_BINARY;
+    if (!run.Start()) {
+      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
       return;
     }
-    const std::string root = tmpl;
-    rel::Pty pty;
-    const rel::ProgramOptions o = rel::SerialProgramIn(root, pty.slavePath());
-    rel::Program prog(o);
-    if (!prog.WaitStarted(rel::milliseconds(15000), true, false)) {
-      state.SkipWithError(("the program did not start: " + prog.Log()).c_str());
-      return;
-    }
+    tptest::ChildProgram& prog = *run.prog;
+    tptest::Pty& pty = run.pty;
     std::string all;
     for (long i = 0; i < gRecords; ++i) {
       char b[64];
@@ -71,19 +69,17 @@ void BM_EndOfRunFlush(benchmark::State& state) {
       all += b;
     }
     pty.Write(all);
-    rel::WaitFor([&] { return pty.Unread() == 0; }, rel::milliseconds(60000));
-    std::this_thread::sleep_for(rel::milliseconds(1000));  // a tick or two: the buffer holds it all
-    const size_t before = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
+    tptest::WaitFor([&] { return pty.Unread() == 0; }, tptest::milliseconds(60000));
+    std::this_thread::sleep_for(tptest::milliseconds(1000));  // a tick or two: the buffer holds it all
+    const size_t before = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
 
     const double floorBefore = PlainCreateAndSync();
-    const auto t0 = rel::Clock::now();
-    kill(prog.pid(), SIGTERM);
-    rel::WaitFor([&] { return !prog.Alive(); }, rel::milliseconds(300000), rel::milliseconds(2));
-    const double seconds = rel::SecondsSince(t0);
-    const size_t after = rel::ReadCallFolder(o.volume + "/Calls", false).files.size();
-    prog.Stop(SIGKILL, rel::milliseconds(3000));
-    std::error_code ec;
-    rel::fs::remove_all(root, ec);
+    const auto t0 = tptest::SteadyClock::now();
+    prog.process.Signal(SIGTERM);
+    tptest::WaitFor([&] { return !prog.Alive(); }, tptest::milliseconds(300000), tptest::milliseconds(2));
+    const double seconds = tptest::SecondsSince(t0);
+    const size_t after = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
+    prog.Stop(SIGKILL, tptest::milliseconds(3000));
     const double floorAfter = PlainCreateAndSync();
     const double floor = floorBefore < 0 || floorAfter < 0 ? -1 : (floorBefore + floorAfter) / 2;
     state.SetIterationTime(seconds);
@@ -105,7 +101,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (int i = 1; i < argc; ++i)
     if (std::strncmp(argv[i], "--records=", 10) == 0) gRecords = std::atol(argv[i] + 10);
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
   benchmark::RegisterBenchmark("EndOfRunFlush", BM_EndOfRunFlush)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RunSpecifiedBenchmarks();

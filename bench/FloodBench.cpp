@@ -25,13 +25,15 @@
 #include "framework/Listbox.h"
 #include "framework/Strings.h"
 #include "framework/Testing.h"
-#include "ProgramInProcess.h"
-#include "reliability/Harness.h"
+#include "support/InProcessProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/WaitFor.h"
 #include "ui/Window1.h"
 
 namespace {
 
-double Ms(rel::Clock::time_point a, rel::Clock::time_point b) {
+double Ms(tptest::SteadyClock::time_point a, tptest::SteadyClock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
@@ -47,46 +49,45 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--ticks=", 8) == 0) ticks = std::max(1, std::atoi(argv[i] + 8));
   }
   const size_t flood = mib * 1024 * 1024;
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
 
-  char tmpl[] = "/tmp/tallypoint-flood-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
-  StartProgramIn(root, argc, argv);
-  App()->Open.Raise();
+  tptest::Program program(tptest::Program::Lifetime::WholeProcess);
+  program.AnswerDialogsThroughLog();
+  tptest::StartRuntime(argc, argv);
+  program.Start();
   // A few ordinary call files first, as a folder in use has.
   for (int i = 0; i < 10; ++i) capture::AppendDelivery(App()->myPort->line, "before " + std::to_string(i) + "\r\n");
   fw::testing::RunEventLoopUntil([] { return App()->buffer.empty(); }, 120000);
   fw::testing::RunEventLoopFor(1200);  // the idle tick clears the buffer line
-  const long before = rel::StatusKb(getpid(), "VmRSS");
+  const long before = tptest::StatusKb(getpid(), "VmRSS");
 
-  const auto t0 = rel::Clock::now();
+  const auto t0 = tptest::SteadyClock::now();
   std::string slice(64 * 1024, '\0');
   for (size_t off = 0; off < flood; off += slice.size()) {
     for (size_t i = 0; i < slice.size(); ++i) slice[i] = FloodByte(off + i);
     capture::AppendDelivery(App()->myPort->line, slice.substr(0, std::min(slice.size(), flood - off)));
     fw::testing::RunEventLoopFor(0);
   }
-  const double deliverS = rel::SecondsSince(t0);
-  const long during = rel::StatusKb(getpid(), "VmRSS");
+  const double deliverS = tptest::SecondsSince(t0);
+  const long during = tptest::StatusKb(getpid(), "VmRSS");
   // Stored at its deadline, ten seconds after the last slice.
   const bool stored = fw::testing::RunEventLoopUntil([] { return App()->buffer.empty(); }, 60000);
   fw::testing::RunEventLoopFor(1200);  // the next tick finds the buffer empty
-  const long after = rel::StatusKb(getpid(), "VmRSS");
-  const long peak = rel::StatusKb(getpid(), "VmHWM");
+  const long after = tptest::StatusKb(getpid(), "VmRSS");
+  const long peak = tptest::StatusKb(getpid(), "VmHWM");
 
   std::vector<double> later;
-  const int rows0 = fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"))->ListCount();
+  const int rows0 = tptest::Program::FileList()->ListCount();
   for (int i = 0; i < ticks; ++i) {
     App()->buffer = "after " + std::to_string(i) + "\r";
-    auto t1 = rel::Clock::now();
+    auto t1 = tptest::SteadyClock::now();
     App()->regularTimer->Action.Raise();
-    later.push_back(Ms(t1, rel::Clock::now()));
+    later.push_back(Ms(t1, tptest::SteadyClock::now()));
     fw::testing::RunEventLoopFor(50);
   }
   std::sort(later.begin(), later.end());
-  const long afterTicks = rel::StatusKb(getpid(), "VmRSS");
+  const long afterTicks = tptest::StatusKb(getpid(), "VmRSS");
   const double floodMiB = static_cast<double>(flood) / (1024.0 * 1024.0);
   const double keptMiB = static_cast<double>(std::min(flood, capture::kLongestLine)) / (1024.0 * 1024.0);
   std::printf("flood of %.0f MiB: delivered in %.2f s, %s\n", floodMiB, deliverS,
@@ -98,7 +99,5 @@ int main(int argc, char** argv) {
               "(+%.1f MiB = %.2f times the longest line kept; goal at most 1.25), after the later ticks %.1f MiB, peak %.1f MiB\n",
               before / 1024.0, during / 1024.0, after / 1024.0, grew, grew / keptMiB, afterTicks / 1024.0,
               peak / 1024.0);
-  std::error_code ec;
-  rel::fs::remove_all(root, ec);
   return stored ? 0 : 1;
 }

@@ -8,10 +8,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
-#include "reliability/Harness.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -19,28 +27,23 @@ double gIdle = 60;
 long gFiles = 100000;
 
 struct Instance {
-  std::string root;
-  std::unique_ptr<rel::Pty> pty;  // the serial line, when the port is to be open
-  std::unique_ptr<rel::Program> prog;
+  std::unique_ptr<tptest::Pty> pty;  // the serial line, when the port is to be open
+  std::unique_ptr<tptest::ChildProgram> prog = std::make_unique<tptest::ChildProgram>();
   double startSeconds = 0;  // until its CPU time stops moving
   long rssStarted = 0;
 };
 
 bool Launch(Instance& in, long files, bool serial, std::string& error) {
-  char tmpl[] = "/tmp/tallypoint-idle-XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
-  in.root = tmpl;
-  rel::ProgramOptions o;
+  tptest::ChildProgram& prog = *in.prog;
+  tptest::ProgramOptions o;
   o.binary = TALLYPOINT_BINARY;
-  o.volume = in.root + "/volume";
-  o.preferences = in.root + "/prefs";
-  o.log = in.root + "/program.log";
-  rel::fs::create_directories(o.volume + "/Calls");
-  rel::fs::create_directories(o.preferences);
+  o.serialPorts = "";  // none listed unless the port is to be open
+  o.stdoutPath = o.stderrPath = prog.root / "program.log";
+  tptest::fs::create_directories(prog.calls);
   if (serial) {
-    in.pty = std::make_unique<rel::Pty>();
+    in.pty = std::make_unique<tptest::Pty>();
     o.serialPorts = in.pty->slavePath();
-    rel::WriteSettingsFile(o.preferences, o.serialPorts);
+    o.prefs = tptest::LineSettings{in.pty->slavePath(), 10};
   }
   for (long i = 0; i < files; ++i) {
     char name[64];
@@ -48,29 +51,29 @@ bool Launch(Instance& in, long files, bool serial, std::string& error) {
     char rec[96];
     std::snprintf(rec, sizeof rec, "%05ld 01/02 09:%02ld %04ld 0%09ld 00:%02ld:%02ld", i, i % 60, 2000 + i % 7000,
                   i * 7919 % 1000000000, i % 60, i * 7 % 60);
-    rel::Spit(o.volume + name, rec);
+    tptest::WriteFile(prog.volume + name, rec);
   }
-  in.prog = std::make_unique<rel::Program>(o);
-  auto t0 = rel::Clock::now();
-  if (!in.prog->WaitStarted(rel::milliseconds(60000), serial, false)) {
+  prog.Start(o);
+  auto t0 = tptest::SteadyClock::now();
+  if (!in.prog->WaitStarted(tptest::milliseconds(60000), serial, false)) {
     error = "did not start: " + in.prog->Log();
     return false;
   }
   // Start-up is over when its CPU time has not moved for two seconds.
   double last = -1;
-  auto since = rel::Clock::now();
-  while (rel::SecondsSince(t0) < 120) {
-    double cpu = rel::CpuSeconds(in.prog->pid());
+  auto since = tptest::SteadyClock::now();
+  while (tptest::SecondsSince(t0) < 120) {
+    double cpu = tptest::CpuSeconds(in.prog->pid());
     if (cpu != last) {
       last = cpu;
-      since = rel::Clock::now();
-    } else if (rel::SecondsSince(since) >= 2.0) {
+      since = tptest::SteadyClock::now();
+    } else if (tptest::SecondsSince(since) >= 2.0) {
       break;
     }
-    std::this_thread::sleep_for(rel::milliseconds(100));
+    std::this_thread::sleep_for(tptest::milliseconds(100));
   }
   in.startSeconds = std::chrono::duration<double>(since - t0).count();
-  in.rssStarted = rel::StatusKb(in.prog->pid(), "VmRSS");
+  in.rssStarted = tptest::StatusKb(in.prog->pid(), "VmRSS");
   return true;
 }
 
@@ -82,13 +85,13 @@ void BM_Idle(benchmark::State& state) {
       state.SkipWithError(error.c_str());
       return;
     }
-    const double e0 = rel::CpuSeconds(empty.prog->pid()), f0 = rel::CpuSeconds(full.prog->pid()),
-                 p0 = rel::CpuSeconds(port.prog->pid());
-    const auto t0 = rel::Clock::now();
+    const double e0 = tptest::CpuSeconds(empty.prog->pid()), f0 = tptest::CpuSeconds(full.prog->pid()),
+                 p0 = tptest::CpuSeconds(port.prog->pid());
+    const auto t0 = tptest::SteadyClock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(gIdle * 1000)));
-    const double seconds = rel::SecondsSince(t0);
-    const double e1 = rel::CpuSeconds(empty.prog->pid()), f1 = rel::CpuSeconds(full.prog->pid()),
-                 p1 = rel::CpuSeconds(port.prog->pid());
+    const double seconds = tptest::SecondsSince(t0);
+    const double e1 = tptest::CpuSeconds(empty.prog->pid()), f1 = tptest::CpuSeconds(full.prog->pid()),
+                 p1 = tptest::CpuSeconds(port.prog->pid());
     const bool alive = empty.prog->Alive() && full.prog->Alive() && port.prog->Alive();
     state.SetIterationTime(seconds);
     state.counters["idle_s"] = seconds;
@@ -102,9 +105,7 @@ void BM_Idle(benchmark::State& state) {
     state.counters["start_100k_s"] = full.startSeconds;
     state.counters["files"] = static_cast<double>(gFiles);
     for (Instance* in : {&empty, &full, &port}) {
-      in->prog->Stop(SIGKILL, rel::milliseconds(3000));
-      std::error_code ec;
-      rel::fs::remove_all(in->root, ec);
+      in->prog->Stop(SIGKILL, tptest::milliseconds(3000));
     }
     if (!alive) state.SkipWithError("a program died while idle");
   }
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--idle_s=", 9) == 0) gIdle = std::atof(argv[i] + 9);
     if (std::strncmp(argv[i], "--files=", 8) == 0) gFiles = std::atol(argv[i] + 8);
   }
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
   benchmark::RegisterBenchmark("Idle", BM_Idle)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RunSpecifiedBenchmarks();

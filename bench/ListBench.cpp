@@ -32,7 +32,9 @@
 
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <iostream>
@@ -46,8 +48,11 @@
 #include "framework/Strings.h"
 #include "framework/Testing.h"
 #include "framework/TextOutputStream.h"
-#include "ProgramInProcess.h"
-#include "reliability/Harness.h"
+#include "support/InProcessProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 #include "ui/Window1.h"
 
 namespace {
@@ -89,7 +94,7 @@ void SetFiles(size_t n, bool settle = true) {
   if (gFiles == n) return;
   for (; gFiles < n; ++gFiles) {
     const std::string name = Name(gFiles);
-    if (rename((gStore + name).c_str(), (gCalls + name).c_str()) != 0) rel::Spit(gCalls + name, Record(gFiles));
+    if (rename((gStore + name).c_str(), (gCalls + name).c_str()) != 0) tptest::WriteFile(gCalls + name, Record(gFiles));
   }
   for (; gFiles > n; --gFiles) {
     const std::string name = Name(gFiles - 1);
@@ -98,10 +103,6 @@ void SetFiles(size_t n, bool settle = true) {
   if (settle) fw::testing::RunEventLoopFor(200);
 }
 void EnsureFiles(size_t n) { SetFiles(n); }
-
-fw::Ref<fw::Listbox> FileList() {
-  return fw::RuntimeCheckCast<fw::Listbox>(fw::RuntimeWindowControlByName(Window1(), "fileList"));
-}
 
 // A new call file, made as the program makes one.
 fw::Ref<fw::FolderItem> AddCallFile(size_t serial) {
@@ -112,7 +113,7 @@ fw::Ref<fw::FolderItem> AddCallFile(size_t serial) {
   return f;
 }
 
-double Ms(rel::Clock::time_point a, rel::Clock::time_point b) {
+double Ms(tptest::SteadyClock::time_point a, tptest::SteadyClock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
@@ -123,11 +124,11 @@ void BM_ListRebuild(benchmark::State& state) {
   size_t serial = 0;
   for (auto _ : state) {
     fw::Ref<fw::FolderItem> added = AddCallFile(serial++);
-    auto t0 = rel::Clock::now();
+    auto t0 = tptest::SteadyClock::now();
     Window1()->updateFileList();
-    auto t1 = rel::Clock::now();
+    auto t1 = tptest::SteadyClock::now();
     state.SetIterationTime(Ms(t0, t1) / 1000.0);
-    const fw::Int32 rows = FileList()->ListCount();
+    const fw::Int32 rows = tptest::Program::FileList()->ListCount();
     added->Delete();
     if (rows != static_cast<fw::Int32>(n + 1)) {
       state.SkipWithError(("the list shows " + std::to_string(rows) + " rows for " + std::to_string(n + 1) +
@@ -136,7 +137,7 @@ void BM_ListRebuild(benchmark::State& state) {
     }
   }
   state.counters["files"] = static_cast<double>(n);
-  state.counters["rss_MiB"] = static_cast<double>(rel::StatusKb(getpid(), "VmRSS")) / 1024.0;
+  state.counters["rss_MiB"] = static_cast<double>(tptest::StatusKb(getpid(), "VmRSS")) / 1024.0;
 }
 
 // The floor for any listing that looks at each file once: one stat per file.
@@ -145,7 +146,7 @@ void BM_PlainStat(benchmark::State& state) {
   EnsureFiles(n);
   size_t files = 0;
   for (auto _ : state) {
-    auto t0 = rel::Clock::now();
+    auto t0 = tptest::SteadyClock::now();
     DIR* d = opendir(gCalls.c_str());
     files = 0;
     struct stat st {};
@@ -154,7 +155,7 @@ void BM_PlainStat(benchmark::State& state) {
       if (fstatat(dirfd(d), e->d_name, &st, 0) == 0) ++files;
     }
     closedir(d);
-    state.SetIterationTime(Ms(t0, rel::Clock::now()) / 1000.0);
+    state.SetIterationTime(Ms(t0, tptest::SteadyClock::now()) / 1000.0);
   }
   if (files != n) state.SkipWithError("the folder does not hold the expected files");
   state.counters["files"] = static_cast<double>(n);
@@ -168,11 +169,11 @@ void BM_Tick(benchmark::State& state) {
   size_t serial = 0;
   for (auto _ : state) {
     App()->buffer = Record(serial++) + "\r";
-    auto t0 = rel::Clock::now();
+    auto t0 = tptest::SteadyClock::now();
     App()->regularTimer->Action.Raise();
-    auto t1 = rel::Clock::now();
+    auto t1 = tptest::SteadyClock::now();
     state.SetIterationTime(Ms(t0, t1) / 1000.0);
-    const fw::Int32 rows = FileList()->ListCount();
+    const fw::Int32 rows = tptest::Program::FileList()->ListCount();
     secondTimer& t = *App()->regularTimer;
     fw::Ref<fw::FolderItem> written = App()->pref_path->Child(t.lastFileName + fw::Str(t.suffix) + ".txt");
     const bool wrote = written->Exists();
@@ -196,16 +197,16 @@ void BM_Memory(benchmark::State& state) {
   long rss = 0, growth = 0;
   size_t bytes = 0;
   for (auto _ : state) {
-    rss = rel::StatusKb(getpid(), "VmRSS");
+    rss = tptest::StatusKb(getpid(), "VmRSS");
     malloc_trim(0);  // freed heap goes back, so the vector's pages are its own
-    const long before = rel::StatusKb(getpid(), "VmRSS");
+    const long before = tptest::StatusKb(getpid(), "VmRSS");
     {
-      fw::Ref<fw::Listbox> list = FileList();
+      fw::Ref<fw::Listbox> list = tptest::Program::FileList();
       std::vector<std::string> rows;
       rows.reserve(static_cast<size_t>(list->ListCount()));
       for (fw::Int32 i = 0; i < list->ListCount(); ++i) rows.push_back(list->List(i));
       for (const std::string& r : rows) bytes += r.size();
-      growth = rel::StatusKb(getpid(), "VmRSS") - before;
+      growth = tptest::StatusKb(getpid(), "VmRSS") - before;
       benchmark::DoNotOptimize(rows.data());
     }
     state.SetIterationTime(1e-6);
@@ -219,7 +220,7 @@ void BM_Memory(benchmark::State& state) {
 
 // Open, read the first line, close, for every file of dir; milliseconds.
 double PlainReadMs(const std::string& dir, size_t& lines) {
-  auto t0 = rel::Clock::now();
+  auto t0 = tptest::SteadyClock::now();
   DIR* d = opendir(dir.c_str());
   lines = 0;
   char buf[4096];
@@ -235,7 +236,7 @@ double PlainReadMs(const std::string& dir, size_t& lines) {
     ++lines;
   }
   closedir(d);
-  return Ms(t0, rel::Clock::now());
+  return Ms(t0, tptest::SteadyClock::now());
 }
 
 void BM_PlainRead(benchmark::State& state) {
@@ -280,11 +281,15 @@ class Reporter : public benchmark::ConsoleReporter {
   }
 };
 
-// Starts the program in this process, with the folders the bench fills.
+// Starts the program in this process, with the folders the bench fills; it
+// runs until the process ends. The caller raises Open.
 void StartProgram(const std::string& root, int argc, char** argv) {
-  rel::fs::create_directories(root + "/volume/Calls");
-  rel::fs::create_directories(root + "/store");
-  StartProgramIn(root, argc, argv);
+  tptest::fs::create_directories(root + "/volume/Calls");
+  tptest::fs::create_directories(root + "/store");
+  static tptest::Program program(tptest::Program::Lifetime::WholeProcess, root);
+  program.AnswerDialogsThroughLog();
+  tptest::StartRuntime(argc, argv);
+  program.StartUp();
 }
 
 }  // namespace
@@ -307,16 +312,16 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--no_cold") == 0) noCold = true;
   }
   // Port 23 of the window's listener stays inside a namespace of our own.
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net && !child) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
 
   if (child) {
     // A fresh process: nothing of the folder is known to the program yet.
     StartProgram(folder, argc, argv);
-    auto t0 = rel::Clock::now();
+    auto t0 = tptest::SteadyClock::now();
     App()->Open.Raise();
-    const double ms = Ms(t0, rel::Clock::now());
-    std::printf("startup_ms %.3f rows %d\n", ms, FileList()->ListCount());
+    const double ms = Ms(t0, tptest::SteadyClock::now());
+    std::printf("startup_ms %.3f rows %d\n", ms, tptest::Program::FileList()->ListCount());
     return 0;
   }
 
@@ -326,7 +331,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(tmpl)) return 1;
     folder = tmpl;
   }
-  folder = rel::fs::absolute(folder).string();
+  folder = tptest::fs::absolute(folder).string();
   StartProgram(folder, argc, argv);
   gCalls = folder + "/volume/Calls";
   gStore = folder + "/store";
@@ -342,7 +347,7 @@ int main(int argc, char** argv) {
   App()->Open.Raise();
   fw::testing::RunEventLoopFor(200);
   malloc_trim(0);
-  gBaselineKb = rel::StatusKb(getpid(), "VmRSS");
+  gBaselineKb = tptest::StatusKb(getpid(), "VmRSS");
   if (App()->pref_path->NativePath() != gCalls) {
     std::cerr << "the program lists " << App()->pref_path->NativePath() << ", not " << gCalls << "\n";
     return 1;
@@ -414,7 +419,7 @@ int main(int argc, char** argv) {
 
   if (!keep) {
     std::error_code ec;
-    rel::fs::remove_all(folder, ec);
+    tptest::fs::remove_all(folder, ec);
   }
   benchmark::Shutdown();
   return 0;

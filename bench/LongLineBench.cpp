@@ -22,8 +22,14 @@
 #include "capture/SourceLines.h"
 #include "framework/Timer.h"
 #include "framework/Testing.h"
-#include "ProgramInProcess.h"
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/InProcessProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/SettingsFile.h"
+#include "support/TcpClient.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -35,9 +41,9 @@ void Fill(std::string& chunk, size_t off) {
 
 // Writes total bytes as files of piece bytes, each synced with its folder.
 double FloorSeconds(const std::string& dir, size_t total, size_t piece) {
-  rel::fs::create_directories(dir);
+  tptest::fs::create_directories(dir);
   std::string chunk(64 * 1024, '\0');
-  const auto t0 = rel::Clock::now();
+  const auto t0 = tptest::SteadyClock::now();
   int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (size_t off = 0, n = 0; off < total; off += piece, ++n) {
     std::string path = dir + "/" + std::to_string(n) + ".txt";
@@ -51,9 +57,9 @@ double FloorSeconds(const std::string& dir, size_t total, size_t piece) {
     fsync(dfd);
   }
   close(dfd);
-  const double s = rel::SecondsSince(t0);
+  const double s = tptest::SecondsSince(t0);
   std::error_code ec;
-  rel::fs::remove_all(dir, ec);
+  tptest::fs::remove_all(dir, ec);
   return s;
 }
 
@@ -74,33 +80,31 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
   }
   const size_t total = gib * 1024 * 1024 * 1024;
-  rel::Namespaces ns = rel::EnterPrivateNamespaces(true, false);
+  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
   if (!ns.net) {
     std::cerr << "needs port 23 in a network namespace of its own: " << ns.netWhy << "\n";
     return 1;
   }
-  char tmpl[] = "/tmp/tallypoint-long-line-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
-  rel::Pty pty;
-  rel::WriteSettingsFile(root + "/prefs", pty.slavePath());
-  setenv("TALLYPOINT_SERIAL_PORTS", pty.slavePath().c_str(), 1);
-  StartProgramIn(root, argc, argv);
-  App()->Open.Raise();
-  const std::string calls = root + "/volume/Calls";
+  tptest::Program program(tptest::Program::Lifetime::WholeProcess);
+  tptest::ListedPty pty;
+  tptest::WriteSettingsFile(program.preferences(), pty.slavePath());
+  program.AnswerDialogsThroughLog();
+  tptest::StartRuntime(argc, argv);
+  program.Start();
+  const std::string calls = program.callsDir();
 
   std::vector<Run> results;
   for (int r = 0; r < runs; ++r) {
     Run run;
-    for (auto& e : rel::fs::directory_iterator(calls)) rel::fs::remove(e.path());
+    for (auto& e : tptest::fs::directory_iterator(calls)) tptest::fs::remove(e.path());
     fw::testing::RunEventLoopFor(600);
 
     // The probe: gaps between its actions beyond its period are stalls.
     fw::Ref<fw::Timer> probe = fw::New<fw::Timer>();
-    rel::Clock::time_point last{};
+    tptest::SteadyClock::time_point last{};
     bool armed = false;
     probe->Action.Install(std::make_shared<fw::Delegate<void()>>([&] {
-      auto now = rel::Clock::now();
+      auto now = tptest::SteadyClock::now();
       if (armed) run.worstStallMs = std::max(run.worstStallMs, std::chrono::duration<double, std::milli>(now - last).count() - 10.0);
       last = now;
       armed = true;
@@ -109,9 +113,9 @@ int main(int argc, char** argv) {
     probe->Mode(fw::Timer::ModeMultiple);
 
     std::atomic<bool> done{false}, failed{false};
-    const auto t0 = rel::Clock::now();
+    const auto t0 = tptest::SteadyClock::now();
     std::thread sender([&] {
-      rel::TcpClient c;
+      tptest::TcpClient c;
       if (!c.Connect(23)) {
         failed = true;
         done = true;
@@ -125,14 +129,14 @@ int main(int argc, char** argv) {
           break;
         }
       }
-      c.WaitAcked(rel::milliseconds(60000));
+      c.WaitAcked(tptest::milliseconds(60000));
       done = true;  // closing ends the unfinished rest at once
     });
     std::thread serial([&] {
       while (!done) {
         pty.Write("CALL-S " + std::to_string(run.serialSent) + " during the flood\r\n");
         ++run.serialSent;
-        std::this_thread::sleep_for(rel::milliseconds(250));
+        std::this_thread::sleep_for(tptest::milliseconds(250));
       }
     });
     fw::testing::RunEventLoopUntil([&] { return done.load(); }, 600000);
@@ -141,17 +145,17 @@ int main(int argc, char** argv) {
     // The rest of the flood and the serial records still waiting.
     fw::testing::RunEventLoopUntil([&] { return App()->buffer.empty() && pty.Unread() == 0; }, 120000);
     fw::testing::RunEventLoopFor(1200);
-    run.seconds = rel::SecondsSince(t0);
+    run.seconds = tptest::SecondsSince(t0);
     probe->Mode(fw::Timer::ModeOff);
-    run.peakKb = rel::StatusKb(getpid(), "VmHWM");
+    run.peakKb = tptest::StatusKb(getpid(), "VmHWM");
 
     // Every byte in order, every serial record whole and once.
     size_t at = 0;
     bool inOrder = !failed;
     std::vector<bool> seen(run.serialSent, false);
-    for (auto& f : rel::ReadCallFolder(calls, false).files) {
+    for (auto& f : tptest::ReadCallFolder(calls, false).files) {
       ++run.files;
-      std::string content = rel::Slurp(calls + "/" + f.name);
+      std::string content = tptest::ReadFile(calls + "/" + f.name);
       if (content.rfind("CALL-S ", 0) == 0) {
         size_t n = std::strtoul(content.c_str() + 7, nullptr, 10);
         if (n < seen.size() && content == "CALL-S " + std::to_string(n) + " during the flood" && !seen[n]) {
@@ -168,7 +172,7 @@ int main(int argc, char** argv) {
       at += content.size();
     }
     run.inOrder = inOrder && at == total;
-    run.floorSeconds = FloorSeconds(root + "/floor", total, capture::kLongestLine);
+    run.floorSeconds = FloorSeconds(program.scratch("floor"), total, capture::kLongestLine);
     std::printf("run %d: %.1f s (floor %.1f s, %.2f times), peak resident %.0f MiB, longest event-loop stall %.0f ms, "
                 "%zu call files, %zu of %zu serial records whole, flood %s\n",
                 r + 1, run.seconds, run.floorSeconds, run.seconds / run.floorSeconds, run.peakKb / 1024.0,
@@ -191,7 +195,5 @@ int main(int argc, char** argv) {
               median([](const Run& r) { return r.seconds / r.floorSeconds; }),
               median([](const Run& r) { return r.peakKb / 1024.0; }), median([](const Run& r) { return r.worstStallMs; }),
               ok ? "yes" : "NO");
-  std::error_code ec;
-  rel::fs::remove_all(root, ec);
   return ok ? 0 : 1;
 }

@@ -9,7 +9,8 @@
 #include "framework/Date.h"
 #include "framework/ProgressWheel.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
+#include "support/InProcessProgram.h"
+#include "support/TestEnvironment.h"
 #include "ui/Window1.h"
 #include "ui/prefsWindow.h"
 

@@ -8,7 +8,9 @@
 #include "capture/secondTimer.h"
 #include "framework/Date.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
+#include "support/CallFolder.h"
+#include "support/InProcessProgram.h"
+#include "support/TestEnvironment.h"
 
 using tptest::Program;
 
@@ -79,7 +81,7 @@ TEST_F(CallFiles, CounterRisesWithinASecondAndRestartsAtTheNext) {
   }
   writer().writeFile("r" + std::to_string(n++));
 
-  std::vector<tptest::CallFileOnDisk> files = program.CallFiles();
+  std::vector<tptest::CallFile> files = program.CallFiles();
   files.erase(files.begin());  // the old file sorts first
   ASSERT_EQ(files.size(), static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {

@@ -16,7 +16,9 @@
 #include "framework/RectControl.h"
 #include "framework/Runtime.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
+#include "support/CallFolder.h"
+#include "support/InProcessProgram.h"
+#include "support/TcpClient.h"
 #include "ui/Window1.h"
 
 using tptest::Program;
@@ -62,7 +64,7 @@ class SerialRoad : public ::testing::Test {
   }
   bool BufferIs(const std::string& s) { return program.app()->buffer == s; }
 
-  tptest::PseudoTerminal pty;
+  tptest::ListedPty pty;
   Program program;
 };
 

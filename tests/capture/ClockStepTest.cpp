@@ -6,7 +6,8 @@
 
 #include "capture/customPort.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
+#include "support/InProcessProgram.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ double SecondsSince(Steady::time_point t) { return std::chrono::duration<double>
 class ClockStep : public ::testing::TestWithParam<double> {};
 
 TEST_P(ClockStep, PartialLineIsWrittenWholeTenSecondsAfterItsData) {
-  tptest::PseudoTerminal pty;
+  tptest::ListedPty pty;
   tptest::Program program;
   program.WritePrefs("port\t" + pty.slavePath() + "\nbaud\t8\nparity\t0\nstop\t0\nbits\t3\n");
   program.Start();

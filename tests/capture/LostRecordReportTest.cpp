@@ -8,7 +8,8 @@
 #include <sstream>
 
 #include "capture/App.h"
-#include "support/program/ProgramHarness.h"
+#include "support/InProcessProgram.h"
+#include "support/StderrCapture.h"
 
 namespace {
 

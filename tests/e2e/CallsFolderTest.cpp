@@ -1,15 +1,25 @@
 // The real program and its "Calls" folder at the root of the startup volume.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
-#include "e2e/ProcessHarness.h"
+#include <thread>
 
-namespace e2e {
+#include "support/CallFolder.h"
+#include "support/ChildProcess.h"
+#include "support/ChildProgram.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
+
+namespace tptest {
 namespace {
 
 const std::string kNoFolderMessage = "MsgBox\tUnable to make calls folder on startup disk - See Sys Admin";
 
 TEST(CallsFolder, MissingFolderIsCreatedAtStartWithoutAMessage) {
-  Program program;
+  ChildProgram program;
   program.Start({});
   ASSERT_TRUE(WaitFor([&] { return fs::is_directory(program.calls); }, 15s))
       << "no Calls folder after start" << program.Diagnostics();
@@ -51,9 +61,9 @@ class UnwritableVolume : public ::testing::Test {
     }
   }
 
-  Pty pty;
-  Program program;
-  Program::Options options;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
+  ChildProgram::Options options;
 };
 
 TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
@@ -89,12 +99,12 @@ TEST_F(UnwritableVolume, RecordsWaitInTheBufferUntilCallsExistsAndNoneIsLost) {
 // sector, a lost network share). The rebuild after a call file meets it; the
 // record must still leave the buffer, or each tick would bill it again.
 TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
-  Pty pty;
-  Program program;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
   fs::create_directories(program.calls);
   // Opened by the program, this is its own memory, whose first page reads as EIO.
   fs::create_symlink("/proc/self/mem", program.calls + "/unreadable.txt");
-  Program::Options options;
+  ChildProgram::Options options;
   options.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
   options.serialPorts = pty.slavePath();
   program.Start(options);
@@ -114,11 +124,11 @@ TEST(CallsFolder, AnEntryThatCannotBeReadNeverMakesARecordBillTwice) {
 TEST(CallsFolder, StartUpUnderAProcessLimitThatStopsThreadsKeepsRunning) {
   const std::string prlimit = FindOnPath("prlimit");
   if (prlimit.empty()) GTEST_SKIP() << "no prlimit";
-  Program program;
+  ChildProgram program;
   fs::create_directories(program.calls);
   for (int i = 0; i < 1000; ++i)
     tptest::WriteFile(program.calls + "/2023010110" + std::to_string(1000 + i) + "0.txt", "call " + std::to_string(i));
-  Program::Options options;
+  ChildProgram::Options options;
   // Root is not bound by the limit: an ordinary user of its own, so that no
   // other process counts against it.
   if (geteuid() == 0) {
@@ -136,4 +146,4 @@ TEST(CallsFolder, StartUpUnderAProcessLimitThatStopsThreadsKeepsRunning) {
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

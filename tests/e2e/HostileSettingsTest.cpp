@@ -4,9 +4,16 @@
 
 #include <sys/stat.h>
 
-#include "e2e/ProcessHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TcpClient.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 struct HostileFile {
@@ -21,15 +28,15 @@ class HostileSettings : public ::testing::TestWithParam<HostileFile> {};
 TEST_P(HostileSettings, StartupFinishesWithTheSettingsAsTheyWereAndSigtermEndsIt) {
   NetNamespace net;
   if (!net.ok()) GTEST_SKIP() << "needs a network namespace of its own (run as root): " << net.why();
-  Pty pty;
-  Program program;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
   GetParam().make(program.PrefsPath(), pty.slavePath());
-  Program::Options o;
+  ChildProgram::Options o;
   o.serialPorts = pty.slavePath();
   program.Start(o);
 
-  ASSERT_TRUE(WaitFor([] { return Listening(23); }, 15s)) << "start-up never reached the listener" << program.Diagnostics();
-  Client c(23);
+  ASSERT_TRUE(WaitFor([] { return TcpListening(23); }, 15s)) << "start-up never reached the listener" << program.Diagnostics();
+  TcpClient c(23);
   c.Send("after hostile settings\r\n");
   ASSERT_TRUE(program.WaitForCalls(1, 10s)) << "the processing timer never wrote the record" << program.Diagnostics();
   EXPECT_EQ(Contents(ReadCalls(program.calls)), std::vector<std::string>{"after hostile settings"});
@@ -57,4 +64,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -1,15 +1,24 @@
 // The real program in a real X session (Xvfb), driven with xdotool as a user
 // would: fold and unfold, "Preferences…" by its shortcut, quit through the
 // confirmation dialog. Screenshots go into the build folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
 #include <set>
 
-#include "e2e/ProcessHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProcess.h"
+#include "support/ChildProgram.h"
+#include "support/Pty.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 // ------------------------------------------------------------- screenshots
@@ -222,14 +231,14 @@ TEST(RealWindow, FoldUnfoldPreferencesShortcutAndConfirmedQuitWritesTheSettings)
   XSession x(xvfb, xdotool);
   ASSERT_TRUE(x.ok()) << "Xvfb did not start:\n" << x.log();
 
-  Pty pty;
-  Program program;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
   // Keys out of order and a line the program ignores: only a confirmed quit
   // rewrites the file, in its own order.
   const std::string prepared =
       "bits\t2\nstop\t1\nparity\t2\nbaud\t8\nport\t" + pty.slavePath() + "\nnote\tkept until quit\n";
   tptest::WriteFile(program.PrefsPath(), prepared);
-  Program::Options o;
+  ChildProgram::Options o;
   o.serialPorts = pty.slavePath();
   o.modalLog = false;
   o.platform = "xcb";
@@ -323,4 +332,4 @@ TEST(RealWindow, FoldUnfoldPreferencesShortcutAndConfirmedQuitWritesTheSettings)
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -1,17 +1,27 @@
 // The real program reading call records from a serial line (a pseudo-terminal).
 #include <gtest/gtest.h>
 
-#include "e2e/ProcessHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/LocalZone.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
+
+using Clock = std::chrono::system_clock;
+
+double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.time_since_epoch()).count(); }
 
 class SerialCapture : public ::testing::Test {
  protected:
   // Starts the program on the pseudo-terminal and waits until it has put the
   // line into raw mode, which it does when it opens the port.
   void StartOnPty() {
-    Program::Options o;
+    ChildProgram::Options o;
     o.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
     o.serialPorts = pty.slavePath();
     program.Start(o);
@@ -20,8 +30,8 @@ class SerialCapture : public ::testing::Test {
   }
 
   LocalZone zone;
-  Pty pty;
-  Program program;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
 };
 
 std::string Bytes(const char* s, size_t n) { return std::string(s, n); }
@@ -68,14 +78,14 @@ TEST_F(SerialCapture, EveryLineEndFormBecomesOneCallFilePerTickNamedByLocalTime)
   EXPECT_TRUE(strays.empty()) << "unexpected entry in Calls: " << strays.front();
   ASSERT_EQ(Contents(calls), expected);
 
-  const std::string earliest = Stamp(Clock::to_time_t(firstWrite));
+  const std::string earliest = StampAt(Clock::to_time_t(firstWrite));
   for (size_t i = 0; i < calls.size(); ++i) {
     const auto& f = calls[i];
     SCOPED_TRACE(f.name);
     // Named when it was written: its stamp is the second of its mtime or the one before.
     const time_t written = time_t(f.mtime);
-    EXPECT_TRUE(f.stamp == Stamp(written) || f.stamp == Stamp(written - 1))
-        << "stamp " << f.stamp << " is not local time " << Stamp(written);
+    EXPECT_TRUE(f.stamp == StampAt(written) || f.stamp == StampAt(written - 1))
+        << "stamp " << f.stamp << " is not local time " << StampAt(written);
     EXPECT_GE(f.stamp, earliest);
     const long expectedCounter = (i > 0 && calls[i - 1].stamp == f.stamp) ? calls[i - 1].counter + 1 : 0;
     EXPECT_EQ(f.counter, expectedCounter);
@@ -146,7 +156,7 @@ TEST_F(SerialCapture, CallFileOfAnEarlierRunWithTheSameNameIsNotReplaced) {
   std::vector<std::pair<std::string, std::string>> earlier;
   for (int second = 0; second < 10; ++second)
     for (int counter = 0; counter < 2; ++counter) {
-      earlier.emplace_back(Stamp(now + second) + std::to_string(counter) + ".txt",
+      earlier.emplace_back(StampAt(now + second) + std::to_string(counter) + ".txt",
                            "earlier " + std::to_string(second) + "/" + std::to_string(counter));
       tptest::WriteFile(program.calls + "/" + earlier.back().first, earlier.back().second);
     }
@@ -166,8 +176,8 @@ TEST_F(SerialCapture, CallFileOfAnEarlierRunWithTheSameNameIsNotReplaced) {
   EXPECT_EQ(std::count(all.begin(), all.end(), "new-02"), 1);
   const auto first = std::find_if(calls.begin(), calls.end(), [](const CallFile& f) { return f.content == "new-01"; });
   ASSERT_NE(first, calls.end());
-  EXPECT_LE(first->stamp, Stamp(now + 9)) << "written after the seconds taken by the earlier run: nothing was tried";
+  EXPECT_LE(first->stamp, StampAt(now + 9)) << "written after the seconds taken by the earlier run: nothing was tried";
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -1,11 +1,19 @@
 // Copies of the program started on one serial line: only the first reads it,
 // and only while it runs.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
-#include "e2e/ProcessHarness.h"
-#include "support/program/ProgramHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/InProcessProgram.h"
+#include "support/LocalZone.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 bool HoldsOpen(pid_t pid, const std::string& path) {
@@ -19,11 +27,11 @@ bool HoldsOpen(pid_t pid, const std::string& path) {
 
 TEST(SerialExclusive, LaterCopiesOnTheSameLineAreRefusedAndTheFirstGetsEveryRecord) {
   LocalZone zone;
-  Pty pty;
-  Program::Options o;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram::Options o;
   o.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
   o.serialPorts = pty.slavePath();
-  Program first;
+  ChildProgram first;
   first.Start(o);
   ASSERT_TRUE(WaitFor([&] { return pty.Raw(); }, 15s)) << "the first copy never opened the line" << first.Diagnostics();
 
@@ -36,7 +44,7 @@ TEST(SerialExclusive, LaterCopiesOnTheSameLineAreRefusedAndTheFirstGetsEveryReco
   EXPECT_EQ(second.Status(), "Unable to open serial port");
 
   // And the real program once more, as a second copy would be started.
-  Program third;
+  ChildProgram third;
   third.Start(o);
   ASSERT_TRUE(WaitFor([&] { return fs::exists(third.calls); }, 15s)) << third.Diagnostics();
 
@@ -77,15 +85,15 @@ TEST_P(LineHandOver, ALineIsHeldOnlyByALiveCopy) {
   const passwd* nobody = getpwnam("nobody");
   if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run the copies as";
   LocalZone zone;
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   ASSERT_EQ(chown(pty.slavePath().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  Program::Options o;
+  ChildProgram::Options o;
   o.prefs = LineSettings{pty.slavePath(), 8, 0, 0, 3};
   o.serialPorts = pty.slavePath();
   o.uid = nobody->pw_uid;
   o.gid = nobody->pw_gid;
-  Program first, next;
-  for (Program* p : {&first, &next}) {
+  ChildProgram first, next;
+  for (ChildProgram* p : {&first, &next}) {
     fs::permissions(p->root.path(), fs::perms(0755));
     for (const auto& dir : {p->volume, p->preferences}) ASSERT_EQ(chown(dir.c_str(), o.uid.value(), o.gid.value()), 0);
   }
@@ -102,7 +110,7 @@ TEST_P(LineHandOver, ALineIsHeldOnlyByALiveCopy) {
   next.Start(o);
   ASSERT_TRUE(WaitFor([&] { return fs::exists(next.calls); }, 15s)) << next.Diagnostics();
   const bool nextReads = row.endFirstWith != 0;
-  Program& reader = nextReads ? next : first;
+  ChildProgram& reader = nextReads ? next : first;
   ASSERT_TRUE(WaitFor([&] { return HoldsOpen(reader.process.pid(), pty.slavePath()); }, 15s))
       << (nextReads ? "the next copy cannot open a line whose holder is gone" : "the first copy lost its line")
       << reader.Diagnostics();
@@ -124,4 +132,4 @@ INSTANTIATE_TEST_SUITE_P(Rows, LineHandOver,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -1,10 +1,19 @@
 // The real program taking call records over TCP port 23, run in a network
 // namespace of its own so that port 23 is free and the host is not touched.
 #include <gtest/gtest.h>
+#include <pwd.h>
 
-#include "e2e/ProcessHarness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProcess.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
+#include "support/TcpClient.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-namespace e2e {
+namespace tptest {
 namespace {
 
 constexpr int kPort = 23;
@@ -14,9 +23,9 @@ class TcpCapture : public ::testing::Test {
   void SetUp() override {
     net = std::make_unique<NetNamespace>();
     if (!net->ok()) GTEST_SKIP() << "needs a network namespace of its own (run as root): " << net->why();
-    program = std::make_unique<Program>();
+    program = std::make_unique<ChildProgram>();
     program->Start({});
-    ASSERT_TRUE(WaitFor([] { return Listening(kPort); }, 15s))
+    ASSERT_TRUE(WaitFor([] { return TcpListening(kPort); }, 15s))
         << "nothing listens on port 23" << program->Diagnostics();
   }
   void TearDown() override {
@@ -25,7 +34,7 @@ class TcpCapture : public ::testing::Test {
   }
 
   // Sends, then pauses long enough for the program to take it as a delivery of its own.
-  static void Deliver(Client& c, const std::string& text) {
+  static void Deliver(TcpClient& c, const std::string& text) {
     c.Send(text);
     std::this_thread::sleep_for(200ms);
   }
@@ -38,11 +47,11 @@ class TcpCapture : public ::testing::Test {
   }
 
   std::unique_ptr<NetNamespace> net;
-  std::unique_ptr<Program> program;
+  std::unique_ptr<ChildProgram> program;
 };
 
 TEST_F(TcpCapture, TwoClientsAtOnceKeepTheirRecordsApart) {
-  Client a(kPort), b(kPort);
+  TcpClient a(kPort), b(kPort);
   Deliver(a, "A-1 first half, ");
   Deliver(b, "B-1 whole\r\n");
   Deliver(a, "A-1 second half\r\n");
@@ -57,12 +66,12 @@ TEST_F(TcpCapture, TwoClientsAtOnceKeepTheirRecordsApart) {
 }
 
 TEST_F(TcpCapture, ThirdConnectionWaitsForAFreeSlotAndKeepsItsData) {
-  Client a(kPort), b(kPort);
+  TcpClient a(kPort), b(kPort);
   Deliver(a, "A-held\r\n");
   Deliver(b, "B-held\r\n");
   ASSERT_TRUE(program->WaitForCalls(2, 10s)) << "two clients were not both served" << program->Diagnostics();
 
-  Client c(kPort);  // the kernel completes the handshake; the program must not take it yet
+  TcpClient c(kPort);  // the kernel completes the handshake; the program must not take it yet
   Deliver(c, "C-waited\r\n");
   EXPECT_FALSE(WaitForRecord("C-waited", 2500ms)) << "a third connection was served while two were connected";
 
@@ -84,7 +93,7 @@ TEST_F(TcpCapture, SendersThatCloseRightAfterSendingLoseNothing) {
   std::vector<std::string> expected;
   for (int i = 1; i <= 5; ++i) {
     expected.push_back("hang-up " + std::to_string(i));
-    Client c(kPort);
+    TcpClient c(kPort);
     c.Send(expected.back() + "\r\n");
   }
   ASSERT_TRUE(program->WaitForCalls(expected.size(), 10s))
@@ -123,9 +132,9 @@ class PortRights : public ::testing::Test {
   std::unique_ptr<NetNamespace> net;
   uid_t uid = 0;
   gid_t gid = 0;
-  Pty pty;
-  Program program;
-  Program::Options options;
+  Pty pty{Pty::Line::LeftToTheOpener};
+  ChildProgram program;
+  ChildProgram::Options options;
 };
 
 TEST_F(PortRights, WithoutTheRightToPort23SerialCaptureGoesOn) {
@@ -134,7 +143,7 @@ TEST_F(PortRights, WithoutTheRightToPort23SerialCaptureGoesOn) {
   pty.Write("serial while TCP is refused\r\n");
   ASSERT_TRUE(program.WaitForCalls(1, 10s)) << program.Diagnostics();
   EXPECT_EQ(Contents(ReadCalls(program.calls)), std::vector<std::string>{"serial while TCP is refused"});
-  EXPECT_FALSE(Listening(kPort));
+  EXPECT_FALSE(TcpListening(kPort));
   EXPECT_TRUE(program.process.Running());
 }
 
@@ -150,14 +159,15 @@ TEST_F(PortRights, BindCapabilityFromTheInstallStepLetsAUserListenOnPort23) {
   auto r = RunCommand({setcap, "cap_net_bind_service=+ep", copy}, {});
   if (r.status != 0) GTEST_SKIP() << "setcap did not work on " << copy << " (file system without capabilities?)";
 
-  program.Start(options, copy);
-  ASSERT_TRUE(WaitFor([] { return Listening(kPort); }, 15s))
+  options.binary = copy;
+  program.Start(options);
+  ASSERT_TRUE(WaitFor([] { return TcpListening(kPort); }, 15s))
       << "the capability did not let the program listen on port 23" << program.Diagnostics();
-  Client c(kPort);
+  TcpClient c(kPort);
   c.Send("over TCP as a user\r\n");
   ASSERT_TRUE(program.WaitForCalls(1, 10s)) << program.Diagnostics();
   EXPECT_EQ(Contents(ReadCalls(program.calls)), std::vector<std::string>{"over TCP as a user"});
 }
 
 }  // namespace
-}  // namespace e2e
+}  // namespace tptest

@@ -22,6 +22,8 @@
 #include "framework/Testing.h"
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
+#include "support/ChildProcess.h"
+#include "support/StderrCapture.h"
 #include "support/TestEnvironment.h"
 
 using namespace fw;

@@ -19,6 +19,9 @@
 #include "framework/Testing.h"
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
+#include "support/CallFolder.h"
+#include "support/ChildProcess.h"
+#include "support/StderrCapture.h"
 #include "support/TestEnvironment.h"
 
 // The framework is linked into this executable, so its calls of these reach

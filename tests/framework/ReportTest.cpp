@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "framework/Event.h"
-#include "support/TestEnvironment.h"
+#include "support/StderrCapture.h"
 
 using namespace fw;
 

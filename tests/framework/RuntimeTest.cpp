@@ -11,16 +11,15 @@
 #include "framework/Application.h"
 #include "framework/Runtime.h"
 #include "framework/Timer.h"
-#include "support/TestEnvironment.h"
+#include "support/StderrCapture.h"
+#include "support/WaitFor.h"
 
 using namespace fw;
 
 namespace {
 
 using tptest::StderrCapture;
-
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs) { return fw::testing::RunEventLoopUntil(cond, timeoutMs); }
-
+using tptest::RunUntil;
 
 class Gadget : public Object {
  public:

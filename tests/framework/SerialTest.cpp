@@ -17,7 +17,10 @@
 #include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/Serial.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -26,51 +29,19 @@ using fw::Ref;
 using fw::Serial;
 using fw::String;
 
-// Runs the event loop until cond holds or ms pass; returns cond().
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
+using tptest::Pty;
+using tptest::RunFor;
+using tptest::RunUntil;
 
-// Lets the loop run with nothing of the test's own to do.
-void RunIdle(int ms) { fw::testing::RunEventLoopFor(ms); }
-
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+// The line as another opener of the slave sees it.
+termios2 LineOf(const Pty& pty) {
+  termios2 t{};
+  int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  ::close(fd);
+  return t;
 }
-
-class Pty {
- public:
-  Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
-    slave_ = ptsname(master_);
-  }
-  ~Pty() { CloseMaster(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-
-  const std::string& slave() const { return slave_; }
-  void Write(const std::string& bytes) const {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  // The line as another opener of the slave sees it.
-  termios2 Line() const {
-    termios2 t{};
-    int fd = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
-    ::close(fd);
-    return t;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
 
 // A Serial whose events are counted and whose input is collected.
 struct Probe {
@@ -102,29 +73,29 @@ struct Probe {
 };
 
 TEST(Serial, SplitWritesArriveWholeWithNulAndHighBytesUnconverted) {
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   Probe p;
   p.serial->XON(false);
-  ASSERT_TRUE(p.OpenOn(pty.slave()));
+  ASSERT_TRUE(p.OpenOn(pty.slavePath()));
 
   const std::string first("CALL 0012\0\xff\x80", 12);
   const std::string second("\r\n\x7f\x1b tail\r", 10);
   pty.Write(first);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= first.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= first.size(); }));
   pty.Write(second);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= first.size() + second.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= first.size() + second.size(); }));
   EXPECT_EQ(p.received, first + second);
   EXPECT_EQ(p.serial->ReadAll(), "");  // nothing read twice
 }
 
 TEST(Serial, LargeBurstIsReadCompletely) {
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   Probe p;
-  ASSERT_TRUE(p.OpenOn(pty.slave()));
+  ASSERT_TRUE(p.OpenOn(pty.slavePath()));
   std::string burst;
   for (int i = 0; burst.size() < 3000; ++i) burst += "record " + std::to_string(i) + "\r";
   pty.Write(burst);
-  ASSERT_TRUE(WaitUntil([&] { return p.received.size() >= burst.size(); }));
+  ASSERT_TRUE(RunUntil([&] { return p.received.size() >= burst.size(); }));
   EXPECT_EQ(p.received, burst);
 }
 
@@ -152,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(EveryBaudCode, SerialLine,
 
 TEST_P(SerialLine, SettingsAreOnTheLineAsCoded) {
   const LineRow& r = GetParam();
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   Probe p;
   p.serial->Baud(r.baud);
   p.serial->Bits(r.bits);
@@ -161,9 +132,9 @@ TEST_P(SerialLine, SettingsAreOnTheLineAsCoded) {
   p.serial->CTS(r.cts);
   p.serial->XON(r.xon);
   p.serial->DTR(r.dtr);  // a pty has no DTR: raising it must not fail the open
-  ASSERT_TRUE(p.OpenOn(pty.slave()));
+  ASSERT_TRUE(p.OpenOn(pty.slavePath()));
 
-  const termios2 t = pty.Line();
+  const termios2 t = LineOf(pty);
   EXPECT_EQ(t.c_ospeed, r.rate);
   EXPECT_EQ(t.c_ispeed, r.rate);
   // The pty driver forces CS8 and clears PARENB whatever is asked; the odd
@@ -179,20 +150,20 @@ TEST_P(SerialLine, SettingsAreOnTheLineAsCoded) {
 }
 
 TEST(Serial, ChangesWhileOpenReachTheLineAndReopenReappliesThem) {
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   Probe p;
   p.serial->CTS(true);
-  ASSERT_TRUE(p.OpenOn(pty.slave()));
+  ASSERT_TRUE(p.OpenOn(pty.slavePath()));
   p.serial->Baud(9);
   p.serial->CTS(false);
   p.serial->XON(true);
-  termios2 t = pty.Line();
+  termios2 t = LineOf(pty);
   EXPECT_EQ(t.c_ospeed, 14400u);
   EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
   EXPECT_NE(t.c_iflag & IXON, 0u);
 
   // Someone else alters the line; Open on the open port puts ours back.
-  int fd = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
   t.c_cflag = (t.c_cflag & ~(CBAUD | (CBAUD << IBSHIFT))) | B300 | (B300 << IBSHIFT);
   t.c_ispeed = t.c_ospeed = 300;
@@ -201,19 +172,19 @@ TEST(Serial, ChangesWhileOpenReachTheLineAndReopenReappliesThem) {
   ::close(fd);
   EXPECT_TRUE(p.serial->Open());
   EXPECT_TRUE(p.serial->IsOpen());
-  t = pty.Line();
+  t = LineOf(pty);
   EXPECT_EQ(t.c_ospeed, 14400u);
   EXPECT_NE(t.c_iflag & IXON, 0u);
 
   // Still reading after the second Open.
   pty.Write("after reopen\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "after reopen\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "after reopen\r"; }));
 }
 
 TEST(Serial, OpenReportsFalseAndStaysClosedForEveryUnusablePort) {
   tptest::TempDir dir;
   tptest::WriteFile(dir / "plain-file", "not a tty");
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   struct Row {
     const char* what;
     std::function<void(Serial&)> setUp;
@@ -228,12 +199,12 @@ TEST(Serial, OpenReportsFalseAndStaysClosedForEveryUnusablePort) {
        }},
       {"baud code out of range",
        [&](Serial& s) {
-         s.SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slave())));
+         s.SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slavePath())));
          s.Baud(11);
        }},
       {"bits code out of range",
        [&](Serial& s) {
-         s.SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slave())));
+         s.SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slavePath())));
          s.Bits(-1);
        }},
   };
@@ -248,47 +219,47 @@ TEST(Serial, OpenReportsFalseAndStaysClosedForEveryUnusablePort) {
 }
 
 TEST(Serial, VanishedFarEndRaisesErrorOnceThenTheLoopGoesIdle) {
-  auto pty = std::make_unique<Pty>();
+  auto pty = std::make_unique<Pty>(Pty::Line::LeftToTheOpener);
   Probe p;
-  ASSERT_TRUE(p.OpenOn(pty->slave()));
+  ASSERT_TRUE(p.OpenOn(pty->slavePath()));
   pty->Write("last call\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "last call\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "last call\r"; }));
 
-  pty->CloseMaster();
-  ASSERT_TRUE(WaitUntil([&] { return p.errors > 0; }));
+  pty->Vanish();
+  ASSERT_TRUE(RunUntil([&] { return p.errors > 0; }));
   EXPECT_FALSE(p.serial->IsOpen());
 
   // No second report and no spinning on a dead descriptor.
-  const double cpuBefore = CpuSeconds();
-  RunIdle(400);
-  const double cpuUsed = CpuSeconds() - cpuBefore;
+  const double cpuBefore = tptest::SelfCpuSeconds();
+  RunFor(400);
+  const double cpuUsed = tptest::SelfCpuSeconds() - cpuBefore;
   EXPECT_EQ(p.errors, 1);
   EXPECT_EQ(p.dataEvents, 1);
   EXPECT_LT(cpuUsed, 0.1);
   EXPECT_EQ(p.received, "last call\r");
 
   // The same object opens a new line afterwards and reports its failure anew.
-  Pty second;
-  ASSERT_TRUE(p.OpenOn(second.slave()));
+  Pty second{Pty::Line::LeftToTheOpener};
+  ASSERT_TRUE(p.OpenOn(second.slavePath()));
   second.Write("next\r");
-  ASSERT_TRUE(WaitUntil([&] { return p.received == "last call\rnext\r"; }));
-  second.CloseMaster();
-  ASSERT_TRUE(WaitUntil([&] { return p.errors == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return p.received == "last call\rnext\r"; }));
+  second.Vanish();
+  ASSERT_TRUE(RunUntil([&] { return p.errors == 2; }));
 }
 
 TEST(Serial, ClosedPortRaisesNothingAndKeepsUnreadBytes) {
-  Pty pty;
+  Pty pty{Pty::Line::LeftToTheOpener};
   Ref<Serial> s = fw::New<Serial>();
   int events = 0;
   s->DataAvailable.Install(std::make_shared<fw::Delegate<void()>>([&] { ++events; }, "Count.DataAvailable"));
-  s->SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slave())));
+  s->SerialPort(Ref<fw::SerialPort>(std::make_shared<fw::SerialPort>(pty.slavePath())));
   ASSERT_TRUE(s->Open());
   pty.Write("unread\r");
-  ASSERT_TRUE(WaitUntil([&] { return events == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return events == 1; }));
   s->Close();
   EXPECT_FALSE(s->IsOpen());
   pty.Write("while closed\r");
-  RunIdle(100);
+  RunFor(100);
   EXPECT_EQ(events, 1);
   // Bytes that arrived while open and were never read are not thrown away.
   EXPECT_EQ(s->ReadAll(), "unread\r");

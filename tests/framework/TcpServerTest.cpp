@@ -1,11 +1,9 @@
 // The listener and its connections, driven by plain blocking client sockets
 // on the loopback interface.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -15,6 +13,8 @@
 #include "framework/Runtime.h"
 #include "framework/ServerSocket.h"
 #include "framework/qt/TcpBacking.h"
+#include "support/TcpClient.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -24,52 +24,9 @@ using fw::ServerSocket;
 using fw::String;
 using fw::TCPSocket;
 
-bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) { return fw::testing::RunEventLoopUntil(cond, ms); }
-
-void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
-
-// A sender: a blocking client socket.
-class Client {
- public:
-  Client(int port, bool ipv6 = false) {
-    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    if (ipv6) {
-      sockaddr_in6 a{};
-      a.sin6_family = AF_INET6;
-      a.sin6_port = htons(static_cast<uint16_t>(port));
-      a.sin6_addr = in6addr_loopback;
-      connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    } else {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-  }
-  ~Client() { Close(); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  bool connected() const { return connected_; }
-  void Send(const std::string& s) const {
-    ASSERT_EQ(::send(fd_, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size()));
-  }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // Ends with a reset instead of an orderly close.
-  void Reset() {
-    linger l{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    Close();
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
+using tptest::TcpClient;
+using tptest::RunFor;
+using tptest::RunUntil;
 
 // What one socket handed out through AddSocket saw, in order.
 struct Seen {
@@ -148,12 +105,12 @@ TEST(TcpServer, ThirdConnectionWaitsForAFreeSlotAndLosesNoData) {
   ASSERT_TRUE(h.server->IsListening());
   ASSERT_GT(h.port(), 0);
 
-  Client first(h.port()), second(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2; }));
+  TcpClient first(h.port()), second(h.port());
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 2; }));
   Seen* firstSeen = h.Connected()[0];
 
   // Neither refused nor dropped: the connection stands and its data waits.
-  Client third(h.port());
+  TcpClient third(h.port());
   ASSERT_TRUE(third.connected());
   third.Send("third caller line\r\n");
   RunFor(300);
@@ -161,15 +118,15 @@ TEST(TcpServer, ThirdConnectionWaitsForAFreeSlotAndLosesNoData) {
   EXPECT_EQ(h.Active(), 2u);
 
   first.Close();
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 3; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 3; }));
   Seen* thirdSeen = h.Connected()[2];
-  ASSERT_TRUE(WaitUntil([&] { return thirdSeen->data == "third caller line\r\n"; }));
+  ASSERT_TRUE(RunUntil([&] { return thirdSeen->data == "third caller line\r\n"; }));
   EXPECT_EQ(firstSeen->errors, std::vector<Int32>{TCPSocket::LostConnection});
   EXPECT_EQ(h.Active(), 2u);
 
   // More from the third, now that it is served.
   third.Send("more\r");
-  ASSERT_TRUE(WaitUntil([&] { return thirdSeen->data == "third caller line\r\nmore\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return thirdSeen->data == "third caller line\r\nmore\r"; }));
 }
 
 class PeerEnding : public ::testing::TestWithParam<bool> {};
@@ -181,20 +138,20 @@ TEST_P(PeerEnding, LostPeerReportedOnceAs102AndItsSlotFreed) {
   Harness h;
   h.server->Listen();
   {
-    Client c(h.port());
-    ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+    TcpClient c(h.port());
+    ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
     c.Send("last words\r");
     if (reset) c.Reset();
     else c.Close();
   }
   Seen* seen = h.Connected()[0];
-  ASSERT_TRUE(WaitUntil([&] { return !seen->errors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !seen->errors.empty(); }));
   EXPECT_EQ(seen->errors, std::vector<Int32>{TCPSocket::LostConnection});
   // The bytes sent before the end come first.
   EXPECT_EQ(seen->data, "last words\r");
   EXPECT_EQ(seen->events.front(), "connected");
   EXPECT_EQ(seen->events.back(), "error");
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 0; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 0; }));
   RunFor(100);
   EXPECT_EQ(seen->errors.size(), 1u);
   // Released by the listener once it let go of it.
@@ -205,12 +162,12 @@ TEST(TcpServer, BytesLeftUnreadWhenThePeerGoesAreOfferedBeforeTheError) {
   Harness h;
   h.ignoreFirstDelivery = true;
   h.server->Listen();
-  auto c = std::make_unique<Client>(h.port());
+  auto c = std::make_unique<TcpClient>(h.port());
   c->Send("unread call\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->events.size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->events.size() == 2; }));
   Seen* seen = h.Connected()[0];
   c.reset();
-  ASSERT_TRUE(WaitUntil([&] { return !seen->errors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !seen->errors.empty(); }));
   EXPECT_EQ(seen->data, "unread call\r");
   EXPECT_EQ(seen->events, (std::vector<std::string>{"connected", "data", "data", "error"}));
 }
@@ -218,13 +175,13 @@ TEST(TcpServer, BytesLeftUnreadWhenThePeerGoesAreOfferedBeforeTheError) {
 TEST(TcpServer, SlotFreedByALostPeerServesANewConnection) {
   Harness h(1);
   h.server->Listen();
-  auto a = std::make_unique<Client>(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+  auto a = std::make_unique<TcpClient>(h.port());
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
   a.reset();
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 0; }));
-  Client b(h.port());
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 0; }));
+  TcpClient b(h.port());
   b.Send("x\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 2 && h.Connected()[1]->data == "x\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 2 && h.Connected()[1]->data == "x\r"; }));
 }
 
 TEST(TcpServer, ListenOnAPortInUseRaisesAddressInUseFromTheLoop) {
@@ -237,7 +194,7 @@ TEST(TcpServer, ListenOnAPortInUseRaisesAddressInUseFromTheLoop) {
   h.server->Listen();
   // Not inside Listen: its caller may still be building the window that handles it.
   EXPECT_TRUE(h.listenErrors.empty());
-  ASSERT_TRUE(WaitUntil([&] { return !h.listenErrors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !h.listenErrors.empty(); }));
   EXPECT_EQ(h.listenErrors, std::vector<Int32>{TCPSocket::AddressInUse});
   EXPECT_FALSE(h.server->IsListening());
 }
@@ -247,7 +204,7 @@ TEST(TcpServer, PrivilegedPortWithoutTheRightRaisesNoPermission) {
   Harness h;
   h.server->Port(23);
   h.server->Listen();
-  ASSERT_TRUE(WaitUntil([&] { return !h.listenErrors.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return !h.listenErrors.empty(); }));
   EXPECT_EQ(h.listenErrors, std::vector<Int32>{TCPSocket::NoPermission});
 }
 
@@ -255,8 +212,8 @@ TEST(TcpServer, MinimumOfWaitingSocketsIsKeptUp) {
   Harness h(5, 2);
   h.server->Listen();
   EXPECT_EQ(h.made.size(), 2u);
-  Client c(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1; }));
+  TcpClient c(h.port());
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1; }));
   EXPECT_EQ(h.made.size(), 3u);
   // The sockets waiting are held by the listener alone.
   for (const auto& s : h.made) EXPECT_FALSE(s->socket.expired());
@@ -266,12 +223,12 @@ TEST(TcpServer, NilFromAddSocketStillTakesTheConnection) {
   Harness h;
   h.handOutNil = true;
   h.server->Listen();
-  Client c(h.port());
+  TcpClient c(h.port());
   c.Send("kept\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 1; }));
   Ref<TCPSocket> plain = h.server->ActiveConnections()[0];
   String got;
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(RunUntil([&] {
     got += plain->ReadAll();
     return got == "kept\r";
   }));
@@ -281,17 +238,17 @@ TEST(TcpServer, NilFromAddSocketStillTakesTheConnection) {
 TEST(TcpServer, IPv6PeersAreAcceptedToo) {
   Harness h;
   h.server->Listen();
-  Client v6(h.port(), true);
+  TcpClient v6(h.port(), TcpClient::Family::IPv6);
   if (!v6.connected()) GTEST_SKIP() << "no IPv6 loopback here";
   v6.Send("over v6\r");
-  ASSERT_TRUE(WaitUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->data == "over v6\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return h.Connected().size() == 1 && h.Connected()[0]->data == "over v6\r"; }));
 }
 
 TEST(TcpServer, AcceptedConnectionsProbeAVanishedPeer) {
   Harness h;
   h.server->Listen();
-  Client c(h.port());
-  ASSERT_TRUE(WaitUntil([&] { return h.Active() == 1; }));
+  TcpClient c(h.port());
+  ASSERT_TRUE(RunUntil([&] { return h.Active() == 1; }));
   const int fd = static_cast<int>(h.server->ActiveConnections()[0]->backing().Descriptor());
   ASSERT_GE(fd, 0);
   struct Row {

@@ -9,13 +9,13 @@
 #include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/Timer.h"
+#include "support/WaitFor.h"
 
 using namespace fw;
+using tptest::RunFor;
+using tptest::RunUntil;
 
 namespace {
-
-bool RunUntil(const std::function<bool()>& cond, int timeoutMs) { return fw::testing::RunEventLoopUntil(cond, timeoutMs); }
-void RunFor(int ms) { fw::testing::RunEventLoopFor(ms); }
 
 // A program's timer subclass, hooked to Action the way the program's classes are.
 class TickTimer : public Timer {

@@ -6,24 +6,34 @@
 // real serial and TCP handlers and its real ticks, many ticks raised directly.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <cstring>
 #include <iostream>
 
 #include "framework/Strings.h"
-#include "reliability/InProcess.h"
+#include "support/CallFolder.h"
+#include "support/InProcessProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/Records.h"
+#include "support/TcpClient.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Port 23 in a network namespace of our own; made before any thread exists.
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, false);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, false);
 
 namespace {
 
-using rel::InProcessProgram;
+using tptest::Program;
 
 // The program's end of a connection we opened: the descriptor whose peer is
 // our client's address. Its unread byte count tells whether a delivery has
 // been read.
-int FindServerEnd(const rel::TcpClient& client) {
+int FindServerEnd(const tptest::TcpClient& client) {
   sockaddr_in mine{};
   socklen_t len = sizeof mine;
   if (getsockname(client.fd(), reinterpret_cast<sockaddr*>(&mine), &len) != 0) return -1;
@@ -48,8 +58,8 @@ int FindServerEnd(const rel::TcpClient& client) {
 
 struct Source {
   std::string name;
-  rel::Pty* pty = nullptr;
-  rel::TcpClient* tcp = nullptr;
+  tptest::Pty* pty = nullptr;
+  tptest::TcpClient* tcp = nullptr;
   int serverEnd = -1;
 
   bool Write(const std::string& d) { return pty ? pty->Write(d) : tcp->Send(d); }
@@ -68,11 +78,11 @@ class CallFiles {
  public:
   explicit CallFiles(std::string dir) : dir_(std::move(dir)) {}
   std::vector<std::string> Records() {
-    rel::CallFolder f = rel::ReadCallFolder(dir_, false);
+    tptest::CallFolder f = tptest::ReadCallFolder(dir_, false);
     std::vector<std::string> out;
     for (auto& cf : f.files) {
       auto it = cache_.find(cf.name);
-      if (it == cache_.end()) it = cache_.emplace(cf.name, rel::Slurp(dir_ + "/" + cf.name)).first;
+      if (it == cache_.end()) it = cache_.emplace(cf.name, tptest::ReadFile(dir_ + "/" + cf.name)).first;
       out.push_back(it->second);
     }
     return out;
@@ -101,7 +111,7 @@ struct Sent {
   explicit Sent(size_t sources) : bySource(sources), counted(sources, 0) {}
   void Add(size_t src, const std::string& d) {
     bySource[src] += d;
-    const auto whole = rel::ExpectedRecords(bySource[src], false);
+    const auto whole = tptest::ExpectedRecords(bySource[src], false);
     for (size_t i = counted[src]; i < whole.size(); ++i) completed.push_back(whole[i]);
     counted[src] = whole.size();
   }
@@ -109,7 +119,7 @@ struct Sent {
   std::vector<std::string> Unfinished() const {
     std::vector<std::string> out;
     for (const auto& s : bySource)
-      if (!EndsInSeparator(s)) out.push_back(rel::ExpectedRecords(s).back());
+      if (!EndsInSeparator(s)) out.push_back(tptest::ExpectedRecords(s).back());
     return out;
   }
 };
@@ -120,7 +130,7 @@ struct Sent {
 bool Holds(CallFiles& files, const Sent& sent) {
   std::vector<std::string> have = files.Records();
   const std::string& buf = App()->buffer;
-  for (auto& r : rel::ExpectedRecords(buf, false)) have.push_back(r);
+  for (auto& r : tptest::ExpectedRecords(buf, false)) have.push_back(r);
   if (have != sent.completed) return false;
   if (buf.empty() || buf.back() == '\r') return true;
   const auto open = sent.Unfinished();
@@ -152,7 +162,7 @@ double Budget(double ciSeconds) {
 class Conservation : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    InProcessProgram& p = InProcessProgram::Get(true);
+    Program& p = Program::Shared(true);
     ASSERT_NE(p.pty(), nullptr);
     sources_.push_back({"serial", p.pty(), nullptr, -1});
     if (!kNs.net) {
@@ -161,25 +171,25 @@ class Conservation : public ::testing::Test {
       return;
     }
     for (int i = 0; i < 2; ++i) {
-      clients_[i] = std::make_unique<rel::TcpClient>();
+      clients_[i] = std::make_unique<tptest::TcpClient>();
       ASSERT_TRUE(clients_[i]->Connect(23)) << "port 23 in our namespace";
       int end = -1;
-      InProcessProgram::Pump([&] { return (end = FindServerEnd(*clients_[i])) >= 0; }, 5000);
+      tptest::RunUntil([&] { return (end = FindServerEnd(*clients_[i])) >= 0; }, 5000);
       ASSERT_GE(end, 0) << "the program never accepted connection " << i;
       sources_.push_back({"tcp" + std::to_string(i), nullptr, clients_[i].get(), end});
     }
   }
 
   static inline std::vector<Source> sources_;
-  static inline std::unique_ptr<rel::TcpClient> clients_[2];
+  static inline std::unique_ptr<tptest::TcpClient> clients_[2];
 };
 
 TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
-  InProcessProgram& p = InProcessProgram::Get(true);
-  const auto start = rel::Clock::now();
+  Program& p = Program::Shared(true);
+  const auto start = tptest::SteadyClock::now();
   const double budget = Budget(25.0);
   int seeds = 0, totalDeliveries = 0, totalRecords = 0;
-  for (std::uint64_t seed = 1; seed <= 100000 && (seeds < 4 || rel::SecondsSince(start) < budget); ++seed) {
+  for (std::uint64_t seed = 1; seed <= 100000 && (seeds < 4 || tptest::SecondsSince(start) < budget); ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 rng(seed);
     std::string calls = p.FreshCallsFolder("calls-" + std::to_string(seed));
@@ -192,29 +202,29 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     const int deliveries = 10 + static_cast<int>(rng() % 80);
     for (int k = 0; k < deliveries; ++k) {
       const std::string d = RandomDelivery(rng, sources_[src]);
-      const auto before = rel::ExpectedRecords(sent.bySource[src]);
+      const auto before = tptest::ExpectedRecords(sent.bySource[src]);
       const bool sepBefore = EndsInSeparator(sent.bySource[src]);
       sent.Add(src, d);
       ASSERT_TRUE(sources_[src].Write(d)) << sources_[src].name;
-      ASSERT_TRUE(InProcessProgram::Pump([&] { return sources_[src].Unread() == 0 && Holds(files, sent); }, 5000))
-          << "after delivery " << k << " on " << sources_[src].name << ": " << rel::Printable(d)
-          << "\nbuffer: " << rel::Printable(App()->buffer);
-      for (int t = static_cast<int>(rng() % 3); t > 0; --t) InProcessProgram::Tick();
+      ASSERT_TRUE(tptest::RunUntil([&] { return sources_[src].Unread() == 0 && Holds(files, sent); }, 5000))
+          << "after delivery " << k << " on " << sources_[src].name << ": " << tptest::Printable(d)
+          << "\nbuffer: " << tptest::Printable(App()->buffer);
+      for (int t = static_cast<int>(rng() % 3); t > 0; --t) Program::Tick();
       // Change source only after a delivery that showed, so that no unread
       // byte of one source can overtake another's.
       const bool showed =
-          rel::ExpectedRecords(sent.bySource[src]) != before || EndsInSeparator(sent.bySource[src]) != sepBefore;
+          tptest::ExpectedRecords(sent.bySource[src]) != before || EndsInSeparator(sent.bySource[src]) != sepBefore;
       if (showed && rng() % 3 == 0) src = rng() % sources_.size();
     }
-    for (auto& s : sources_) InProcessProgram::Pump([&] { return s.Unread() == 0; }, 2000);
+    for (auto& s : sources_) tptest::RunUntil([&] { return s.Unread() == 0; }, 2000);
 
     // Drain: one record per tick, then each source's unfinished line at its
     // deadline, one after the other.
     for (size_t round = 0; round <= sources_.size(); ++round) {
-      for (int t = 0; t < 5000 && fw::InStr(App()->buffer, fw::Chr(13)) > 0; ++t) InProcessProgram::Tick();
+      for (int t = 0; t < 5000 && fw::InStr(App()->buffer, fw::Chr(13)) > 0; ++t) Program::Tick();
       fw::Ref<fw::Date> now = fw::New<fw::Date>();
       App()->timeout->TotalSeconds(now->TotalSeconds() - 1.0);
-      InProcessProgram::Tick();
+      Program::Tick();
     }
 
     // The unfinished lines go last, in an order of their own.
@@ -222,21 +232,21 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     std::vector<std::string> tails = sent.Unfinished();
     std::sort(tails.begin(), tails.end());
     expected.insert(expected.end(), tails.begin(), tails.end());
-    rel::CallFolder got = rel::ReadCallFolder(calls);
+    tptest::CallFolder got = tptest::ReadCallFolder(calls);
     std::vector<std::string> contents;
     for (auto& f : got.files) contents.push_back(f.content);
     ASSERT_EQ(App()->buffer, "");
     ASSERT_EQ(contents.size(), expected.size());
     std::sort(contents.begin() + static_cast<std::ptrdiff_t>(sent.completed.size()), contents.end());
     for (size_t i = 0; i < expected.size(); ++i)
-      ASSERT_EQ(contents[i], expected[i]) << "record " << i << ": " << rel::Printable(contents[i]) << " vs "
-                                          << rel::Printable(expected[i]);
+      ASSERT_EQ(contents[i], expected[i]) << "record " << i << ": " << tptest::Printable(contents[i]) << " vs "
+                                          << tptest::Printable(expected[i]);
     EXPECT_TRUE(got.strays.empty()) << "left in Calls: " << got.strays.front();
     EXPECT_EQ(fw::UnhandledExceptionCount(), unhandledBefore);
     // The list shows what the folder holds.
     if (!expected.empty()) {
-      EXPECT_EQ(InProcessProgram::FileList()->ListCount(), static_cast<fw::Int32>(expected.size()));
-      EXPECT_EQ(InProcessProgram::Text("callStatus")->Text(),
+      EXPECT_EQ(Program::FileList()->ListCount(), static_cast<fw::Int32>(expected.size()));
+      EXPECT_EQ(Program::Text("callStatus")->Text(),
                 std::to_string(expected.size()) + (expected.size() == 1 ? " call collected" : " calls collected"));
     }
     ++seeds;
@@ -244,7 +254,7 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     totalRecords += static_cast<int>(expected.size());
   }
   std::cout << "conservation: " << seeds << " seeds, " << totalDeliveries << " deliveries, " << totalRecords
-            << " records over " << sources_.size() << " sources in " << rel::SecondsSince(start) << " s\n";
+            << " records over " << sources_.size() << " sources in " << tptest::SecondsSince(start) << " s\n";
 }
 
 }  // namespace

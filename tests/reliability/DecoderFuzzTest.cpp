@@ -12,8 +12,9 @@
 #include "framework/Listbox.h"
 #include "framework/PropertyBlock.h"
 #include "framework/StaticText.h"
-#include "reliability/Harness.h"
+#include "support/Records.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Fuzzed sizes make Qt warn about every clamped value; keep the log readable.
 static const int kQuietQt = (setenv("QT_LOGGING_RULES", "default.warning=false", 0), 0);
@@ -107,12 +108,12 @@ TEST(DecoderFuzz, PropertyBlocksNeverCrashAndRejectedOnesChangeNothing) {
   w->_AddControl("list", list);
   const std::vector<fw::Ref<fw::Object>> targets = {text, list, w};
 
-  const auto start = rel::Clock::now();
+  const auto start = tptest::SteadyClock::now();
   const double budget = Budget(10.0);
   std::mt19937_64 rng(20240607);
   long applied = 0, rejected = 0, iterations = 0;
   double slowest = 0;
-  for (; iterations < 2000000 && (iterations < 2000 || rel::SecondsSince(start) < budget); ++iterations) {
+  for (; iterations < 2000000 && (iterations < 2000 || tptest::SecondsSince(start) < budget); ++iterations) {
     const fw::Ref<fw::Object>& target = targets[rng() % targets.size()];
     auto props = AllProperties(target->Record());
     ASSERT_FALSE(props.empty());
@@ -127,26 +128,26 @@ TEST(DecoderFuzz, PropertyBlocksNeverCrashAndRejectedOnesChangeNothing) {
       if (rng() % 4 != 0) Mutate(rng, block);
     }
     const Snapshot before = Snapshot::Of(text, list, w);
-    const auto t0 = rel::Clock::now();
+    const auto t0 = tptest::SteadyClock::now();
     bool ok = true;
     try {
       fw::_SetProperties(target, block);
     } catch (const fw::RuntimeException&) {
       ok = false;
     } catch (const std::exception& e) {
-      FAIL() << "escaped as " << typeid(e).name() << ": " << e.what() << "\nblock: " << rel::Printable(block, 200);
+      FAIL() << "escaped as " << typeid(e).name() << ": " << e.what() << "\nblock: " << tptest::Printable(block, 200);
     }
-    slowest = std::max(slowest, rel::SecondsSince(t0));
+    slowest = std::max(slowest, tptest::SecondsSince(t0));
     if (ok) {
       ++applied;
     } else {
       ++rejected;
       ASSERT_TRUE(Snapshot::Of(text, list, w) == before)
-          << "a rejected block changed its object; block: " << rel::Printable(block, 200);
+          << "a rejected block changed its object; block: " << tptest::Printable(block, 200);
     }
   }
   std::cout << "property blocks: " << iterations << " blocks (" << applied << " applied, " << rejected
-            << " rejected) in " << rel::SecondsSince(start) << " s, slowest " << slowest * 1000 << " ms\n";
+            << " rejected) in " << tptest::SecondsSince(start) << " s, slowest " << slowest * 1000 << " ms\n";
   EXPECT_GT(applied, 0);
   EXPECT_GT(rejected, 0);
   EXPECT_LT(slowest, 1.0) << "one block took too long to decode";
@@ -179,12 +180,12 @@ TEST(DecoderFuzz, SettingsReaderTakesAnyBytesAndWrittenSettingsReadBack) {
   tptest::TempDir dir;
   const std::string path = dir / "lineKeeper.prefs";
   fw::Ref<fw::FolderItem> file = fw::FolderItem::FromPath(path);
-  const auto start = rel::Clock::now();
+  const auto start = tptest::SteadyClock::now();
   const double budget = Budget(8.0);
   std::mt19937_64 rng(7);
   long files = 0;
-  for (; files < 1000000 && (files < 300 || rel::SecondsSince(start) < budget); ++files) {
-    ASSERT_TRUE(rel::Spit(path, RandomSettingsBytes(rng)));
+  for (; files < 1000000 && (files < 300 || tptest::SecondsSince(start) < budget); ++files) {
+    ASSERT_TRUE(tptest::WriteFile(path, RandomSettingsBytes(rng)));
     capture::Settings s;
     try {
       capture::ReadSettings(file, s);
@@ -201,9 +202,9 @@ TEST(DecoderFuzz, SettingsReaderTakesAnyBytesAndWrittenSettingsReadBack) {
     capture::Settings back;
     back.baud = back.parity = back.stop = back.bits = 12345;
     ASSERT_TRUE(capture::ReadSettings(file, back));
-    ASSERT_EQ(back, written) << "port " << rel::Printable(written.port);
+    ASSERT_EQ(back, written) << "port " << tptest::Printable(written.port);
   }
-  std::cout << "settings reader: " << files << " files in " << rel::SecondsSince(start) << " s\n";
+  std::cout << "settings reader: " << files << " files in " << tptest::SecondsSince(start) << " s\n";
 }
 
 }  // namespace

@@ -6,34 +6,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/SettingsFile.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Port 23 in a network namespace of our own; made before any thread exists.
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, false);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, false);
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Copy {
-  Copy(const tptest::TempDir& dir, const std::string& name, const std::string& volume) {
-    o = rel::SerialProgramIn(dir, pty.slavePath());
+// A copy of the program whose "Calls" is at volume.
+struct Copy : tptest::ProgramOnPty {
+  explicit Copy(const std::string& volume) {
     o.volume = volume;
-    o.preferences = dir / (name + "-prefs");
-    o.log = dir / (name + ".log");
-    o.modalLog = dir / (name + "-modal.log");
-    rel::WriteSettingsFile(o.preferences, pty.slavePath());
+    tptest::fs::create_directories(volume);
   }
-  bool Start() {
-    prog = std::make_unique<rel::Program>(o);
-    return prog->WaitStarted(15000ms, true, false);
-  }
-  rel::Pty pty;
-  rel::ProgramOptions o;
-  std::unique_ptr<rel::Program> prog;
 };
 
 std::vector<std::string> Records(const std::string& tag, int n) {
@@ -55,20 +51,20 @@ void DeliverAndTerminate(std::vector<Copy*> copies, const std::vector<std::vecto
     ASSERT_TRUE(copies[c]->pty.Write(bytes));
   }
   for (auto* c : copies)
-    ASSERT_TRUE(rel::WaitFor([&] { return c->pty.Unread() == 0; }, 30000ms)) << c->prog->Log();
+    ASSERT_TRUE(tptest::WaitFor([&] { return c->pty.Unread() == 0; }, 30000ms)) << c->prog->Log();
   // At least one tick has run since, so everything read is in the buffer.
-  ASSERT_TRUE(rel::WaitFor([&] { return !rel::ReadCallFolder(copies[0]->prog->callsDir(), false).files.empty(); },
+  ASSERT_TRUE(tptest::WaitFor([&] { return !tptest::ReadCallFolder(copies[0]->prog->callsDir(), false).files.empty(); },
                            10000ms));
   for (auto* c : copies) kill(c->prog->pid(), SIGTERM);
   for (auto* c : copies) {
-    EXPECT_TRUE(rel::WaitFor([&] { return !c->prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
+    EXPECT_TRUE(tptest::WaitFor([&] { return !c->prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
     c->prog->Stop(SIGKILL, 5000ms);
   }
 }
 
 // Every record in exactly one call file, and nothing else in the folder.
 void ExpectEachOnce(const std::string& calls, std::vector<std::string> expected) {
-  auto folder = rel::ReadCallFolder(calls);
+  auto folder = tptest::ReadCallFolder(calls);
   std::vector<std::string> got;
   for (auto& f : folder.files) got.push_back(f.content);
   std::sort(got.begin(), got.end());
@@ -81,7 +77,7 @@ void ExpectEachOnce(const std::string& calls, std::vector<std::string> expected)
 TEST(EndOfRun, TwoCopiesFlushingIntoOneCallsFolderReplaceNothing) {
   tptest::TempDir dir;
   const std::string volume = dir / "volume";
-  Copy a(dir, "a", volume), b(dir, "b", volume);
+  Copy a(volume), b(volume);
   ASSERT_TRUE(a.Start()) << a.prog->Log();
   ASSERT_TRUE(b.Start()) << b.prog->Log();
   auto ra = Records("copy-a", 300), rb = Records("copy-b", 300);
@@ -92,7 +88,7 @@ TEST(EndOfRun, TwoCopiesFlushingIntoOneCallsFolderReplaceNothing) {
 
 TEST(EndOfRun, SigtermWritesTwentyThousandWaitingRecordsEachOnce) {
   tptest::TempDir dir;
-  Copy one(dir, "one", dir / "volume");
+  Copy one(dir / "volume");
   ASSERT_TRUE(one.Start()) << one.prog->Log();
   auto records = Records("backlog", 20000);
   ASSERT_NO_FATAL_FAILURE(DeliverAndTerminate({&one}, {records}));
@@ -104,41 +100,21 @@ TEST(EndOfRun, SigtermWritesTwentyThousandWaitingRecordsEachOnce) {
 class TracedCopy {
  public:
   TracedCopy(const tptest::TempDir& dir, const std::string& name, bool failSyncfs, const char* failFsyncOf)
-      : copy(dir, name, dir / "volume"), trace(dir / (name + ".trace")) {
-    Set("LD_PRELOAD", TALLYPOINT_SYNC_TRACE);
-    Set("TALLYPOINT_SYNC_TRACE", trace);
-    if (failSyncfs) Set("TALLYPOINT_FAIL_SYNCFS", "1");
-    if (failFsyncOf) Set("TALLYPOINT_FAIL_FSYNC_OF", failFsyncOf);
+      : copy(dir / "volume"), trace(dir / (name + ".trace")) {
+    auto& env = copy.o.env;
+    env["LD_PRELOAD"] = TALLYPOINT_SYNC_TRACE;
+    env["TALLYPOINT_SYNC_TRACE"] = trace;
+    if (failSyncfs) env["TALLYPOINT_FAIL_SYNCFS"] = "1";
+    if (failFsyncOf) env["TALLYPOINT_FAIL_FSYNC_OF"] = failFsyncOf;
     // Under AddressSanitizer the tracer is preloaded ahead of its runtime.
     const char* asan = getenv("ASAN_OPTIONS");
-    Set("ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0");
+    env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
   }
-  bool Start() {
-    bool ok = copy.Start();
-    for (auto& [key, old] : saved_) {
-      if (old) setenv(key.c_str(), old->c_str(), 1);
-      else unsetenv(key.c_str());
-    }
-    saved_.clear();
-    return ok;
-  }
-  std::vector<std::string> TraceLines() const {
-    std::vector<std::string> lines;
-    std::stringstream in(rel::Slurp(trace));
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-  }
+  bool Start() { return copy.Start(); }
+  std::vector<std::string> TraceLines() const { return tptest::ReadLines(trace); }
 
   Copy copy;
   const std::string trace;
-
- private:
-  void Set(const std::string& key, const std::string& value) {
-    const char* old = getenv(key.c_str());
-    saved_.emplace_back(key, old ? std::optional<std::string>(old) : std::nullopt);
-    setenv(key.c_str(), value.c_str(), 1);
-  }
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 // The records that the program reported lost, from its log (plain records
@@ -184,11 +160,11 @@ TEST_P(EndOfRunSync, NoCallFileIsNamedBeforeItsBytesAreDurable) {
   std::string bytes;
   for (auto& r : records) bytes += r + "\r\n";
   ASSERT_TRUE(c.pty.Write(bytes));
-  ASSERT_TRUE(rel::WaitFor([&] { return c.pty.Unread() == 0; }, 30000ms)) << c.prog->Log();
-  ASSERT_TRUE(rel::WaitFor([&] { return !rel::ReadCallFolder(c.prog->callsDir(), false).files.empty(); }, 10000ms));
+  ASSERT_TRUE(tptest::WaitFor([&] { return c.pty.Unread() == 0; }, 30000ms)) << c.prog->Log();
+  ASSERT_TRUE(tptest::WaitFor([&] { return !tptest::ReadCallFolder(c.prog->callsDir(), false).files.empty(); }, 10000ms));
   const size_t tracedBefore = traced.TraceLines().size();
   kill(c.prog->pid(), SIGTERM);
-  ASSERT_TRUE(rel::WaitFor([&] { return !c.prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
+  ASSERT_TRUE(tptest::WaitFor([&] { return !c.prog->Alive(); }, 120000ms, 10ms)) << "still running after SIGTERM";
   c.prog->Stop(SIGKILL, 5000ms);
 
   const std::vector<std::string> lines = traced.TraceLines();

@@ -9,42 +9,23 @@
 #include <iostream>
 #include <set>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/Records.h"
+#include "support/TcpClient.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Port 23 and a tmpfs of our own; made before any thread exists.
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, true);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, true);
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// The program with a pseudo-terminal for its serial line, in a folder of its own.
-struct Rig {
-  tptest::TempDir dir;
-  rel::Pty pty;
-  rel::ProgramOptions o = rel::SerialProgramIn(dir, pty.slavePath());
-  std::unique_ptr<rel::Program> prog;
-
-  ~Rig() {
-    if (prog) prog->Stop(SIGKILL, 3000ms);
-  }
-
-  bool Start(bool tcp = false) {
-    prog = std::make_unique<rel::Program>(o);
-    return prog->WaitStarted(15000ms, true, tcp);
-  }
-  std::string calls() const { return o.volume + "/Calls"; }
-  std::vector<std::string> Contents() const {
-    std::vector<std::string> out;
-    for (auto& f : rel::ReadCallFolder(calls()).files) out.push_back(f.content);
-    return out;
-  }
-  bool WaitFiles(size_t n, std::chrono::milliseconds limit) const {
-    return rel::WaitFor([&] { return rel::ReadCallFolder(calls(), false).files.size() >= n; }, limit, 50ms);
-  }
-  std::string Log() const { return prog ? prog->Log() : ""; }
-};
+using Rig = tptest::ProgramOnPty;
 
 std::string Lines(const std::vector<std::string>& records) {
   std::string s;
@@ -56,14 +37,14 @@ TEST(Faults, TcpPeerResettingLosesNothingItDelivered) {
   if (!kNs.net) GTEST_SKIP() << "needs port 23 in a network namespace of its own: " << kNs.netWhy;
   Rig rig;
   ASSERT_TRUE(rig.Start(true)) << rig.Log();
-  rel::TcpClient a;
+  tptest::TcpClient a;
   ASSERT_TRUE(a.Connect(23));
   ASSERT_TRUE(a.Send(Lines({"reset one", "reset two", "reset three"}) + "cut short by a reset"));
   ASSERT_TRUE(a.WaitAcked(3000ms)) << "the program's end never took the bytes";
   a.Reset();
   // The unfinished line ends with its connection, then the listener still serves.
   ASSERT_TRUE(rig.WaitFiles(4, 20000ms)) << rig.Log();
-  rel::TcpClient b;
+  tptest::TcpClient b;
   ASSERT_TRUE(b.Connect(23));
   ASSERT_TRUE(b.Send(Lines({"after the reset"})));
   ASSERT_TRUE(rig.WaitFiles(5, 10000ms)) << rig.Log();
@@ -104,7 +85,7 @@ TEST(Faults, CallsReadOnlyForAWhileLosesNothing) {
   }
   ASSERT_TRUE(rig.pty.Write(Lines({"while locked one", "while locked two", "while locked three"})));
   std::this_thread::sleep_for(3000ms);  // six ticks that cannot write
-  const rel::CallFolder locked = rel::ReadCallFolder(rig.calls());
+  const tptest::CallFolder locked = tptest::ReadCallFolder(rig.calls());
   if (geteuid() == 0) ASSERT_TRUE(SetImmutable(rig.calls(), false, why)) << why;
   else ASSERT_EQ(chmod(rig.calls().c_str(), 0755), 0);
   EXPECT_EQ(locked.files.size(), 2u);
@@ -112,7 +93,7 @@ TEST(Faults, CallsReadOnlyForAWhileLosesNothing) {
   ASSERT_TRUE(rig.WaitFiles(5, 15000ms)) << rig.Log();
   EXPECT_EQ(rig.Contents(), (std::vector<std::string>{"before one", "before two", "while locked one",
                                                       "while locked two", "while locked three"}));
-  EXPECT_TRUE(rel::ReadCallFolder(rig.calls()).strays.empty());
+  EXPECT_TRUE(tptest::ReadCallFolder(rig.calls()).strays.empty());
   EXPECT_TRUE(rig.prog->Alive()) << rig.Log();
 }
 
@@ -142,17 +123,17 @@ TEST(Faults, FullDiskLosesNothingAndLeavesNoTornFile) {
   }
   ASSERT_TRUE(rig.pty.Write(Lines({"disk full one", "disk full two", "disk full three"})));
   std::this_thread::sleep_for(3000ms);
-  const rel::CallFolder full = rel::ReadCallFolder(rig.calls());
+  const tptest::CallFolder full = tptest::ReadCallFolder(rig.calls());
   EXPECT_EQ(full.files.size(), 1u) << "the disk was not full after all";
   for (auto& f : full.files)
     EXPECT_TRUE(f.content == "room enough" || f.content.rfind("disk full", 0) == 0)
-        << "torn call file while the disk was full: " << f.name << " = " << rel::Printable(f.content);
+        << "torn call file while the disk was full: " << f.name << " = " << tptest::Printable(f.content);
   ASSERT_EQ(unlink(filler.c_str()), 0);
 
   ASSERT_TRUE(rig.WaitFiles(4, 15000ms)) << rig.Log();
   EXPECT_EQ(rig.Contents(), (std::vector<std::string>{"room enough", "disk full one", "disk full two",
                                                       "disk full three"}));
-  const rel::CallFolder after = rel::ReadCallFolder(rig.calls());
+  const tptest::CallFolder after = tptest::ReadCallFolder(rig.calls());
   EXPECT_TRUE(after.strays.empty()) << "left in Calls: " << after.strays.front();
   EXPECT_TRUE(rig.prog->Alive()) << rig.Log();
 }
@@ -161,21 +142,21 @@ TEST(Faults, RestartWithinTheSameSecondReplacesNoFile) {
   Rig rig;
   // Call files of an earlier run, named for every second that this run may
   // write in, with the counters it starts from.
-  rel::fs::create_directories(rig.calls());
+  tptest::fs::create_directories(rig.calls());
   std::map<std::string, std::string> earlier;
   const time_t now = time(nullptr);
   for (time_t t = now - 1; t <= now + 15; ++t)
     for (int c = 0; c < 2; ++c) {
-      std::string name = rel::StampAt(t) + std::to_string(c) + ".txt";
+      std::string name = tptest::StampAt(t) + std::to_string(c) + ".txt";
       earlier[name] = "earlier run " + name;
-      ASSERT_TRUE(rel::Spit(rig.calls() + "/" + name, earlier[name]));
+      ASSERT_TRUE(tptest::WriteFile(rig.calls() + "/" + name, earlier[name]));
     }
   ASSERT_TRUE(rig.Start()) << rig.Log();
   ASSERT_TRUE(rig.pty.Write(Lines({"this run one", "this run two"})));
   ASSERT_TRUE(rig.WaitFiles(earlier.size() + 2, 10000ms)) << rig.Log();
 
   std::multiset<std::string> fresh;
-  for (auto& f : rel::ReadCallFolder(rig.calls()).files) {
+  for (auto& f : tptest::ReadCallFolder(rig.calls()).files) {
     auto it = earlier.find(f.name);
     if (it == earlier.end()) fresh.insert(f.content);
     else EXPECT_EQ(f.content, it->second) << "replaced: " << f.name;
@@ -191,7 +172,7 @@ TEST(Faults, RestartWithinTheSameSecondReplacesNoFile) {
   ASSERT_TRUE(rig.WaitFiles(earlier.size() + 4, 10000ms)) << rig.Log();
   fresh.clear();
   std::string lastStamp, firstStamp;
-  for (auto& f : rel::ReadCallFolder(rig.calls()).files) {
+  for (auto& f : tptest::ReadCallFolder(rig.calls()).files) {
     if (earlier.count(f.name)) continue;
     fresh.insert(f.content);
     if (f.content == "last of the run") lastStamp = f.stamp;
@@ -212,7 +193,7 @@ TEST(Faults, KillWithoutWarningLosesOnlyTheBufferAndTearsNoFile) {
   ASSERT_TRUE(rig.WaitFiles(3, 10000ms)) << rig.Log();
   rig.prog->Stop(SIGKILL, 3000ms);
 
-  const rel::CallFolder got = rel::ReadCallFolder(rig.calls());
+  const tptest::CallFolder got = tptest::ReadCallFolder(rig.calls());
   ASSERT_GE(got.files.size(), 3u);
   ASSERT_LE(got.files.size(), records.size());
   for (size_t i = 0; i < got.files.size(); ++i) EXPECT_EQ(got.files[i].content, records[i]) << got.files[i].name;

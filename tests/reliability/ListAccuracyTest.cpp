@@ -7,29 +7,32 @@
 
 #include <iostream>
 
-#include "reliability/InProcess.h"
+#include "framework/Testing.h"
+#include "support/InProcessProgram.h"
+#include "support/TestEnvironment.h"
+#include "ui/Window1.h"
 
 namespace {
 
-using rel::InProcessProgram;
+using tptest::Program;
 
 void DeliverAndTick(const std::string& record) {
   App()->buffer += record + "\r";
-  InProcessProgram::Tick();
+  Program::Tick();
 }
 
-fw::Int32 Rows() { return InProcessProgram::FileList()->ListCount(); }
+fw::Int32 Rows() { return Program::FileList()->ListCount(); }
 
 void CopyIn(const std::string& calls, int from, int to) {
   for (int i = from; i < to; ++i)
-    rel::Spit(calls + "/20200101000000" + std::to_string(i) + ".txt", "old " + std::to_string(i));
+    tptest::WriteFile(calls + "/20200101000000" + std::to_string(i) + ".txt", "old " + std::to_string(i));
 }
 void TakeAway(const std::string& calls, int from, int to) {
   for (int i = from; i < to; ++i) unlink((calls + "/20200101000000" + std::to_string(i) + ".txt").c_str());
 }
 
 TEST(ListAccuracy, FilesCopiedInOrTakenAwayShowAtTheNextCallFile) {
-  InProcessProgram& p = InProcessProgram::Get(false);
+  Program& p = Program::Shared(false);
   const std::string calls = p.FreshCallsFolder("calls");
   Window1()->updateFileList();
   DeliverAndTick("written by the program 1");
@@ -50,13 +53,13 @@ TEST(ListAccuracy, FilesCopiedInOrTakenAwayShowAtTheNextCallFile) {
   fw::testing::RunEventLoopFor(50);
   Window1()->updateFileList();
   EXPECT_EQ(Rows(), 34);
-  EXPECT_EQ(InProcessProgram::Text("callStatus")->Text(), "34 calls collected");
+  EXPECT_EQ(Program::Text("callStatus")->Text(), "34 calls collected");
 }
 
 // A change that lands just before a rebuild, with no turn of the event loop
 // between (the tick already due when the copy finished), is in that rebuild.
 TEST(ListAccuracy, ChangeRightBeforeARebuildIsInThatRebuild) {
-  InProcessProgram& p = InProcessProgram::Get(false);
+  Program& p = Program::Shared(false);
   const std::string calls = p.FreshCallsFolder("calls-direct");
   Window1()->updateFileList();
   DeliverAndTick("written by the program 1");

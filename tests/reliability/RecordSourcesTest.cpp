@@ -9,48 +9,33 @@
 #include <set>
 
 #include "capture/SourceLines.h"
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/Pty.h"
+#include "support/TcpClient.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 // Port 23 and a tmpfs of our own; made before any thread exists.
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, true);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, true);
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Rig {
-  tptest::TempDir dir;
-  rel::Pty pty;
-  rel::ProgramOptions o = rel::SerialProgramIn(dir, pty.slavePath());
-  std::unique_ptr<rel::Program> prog;
-  rel::TcpClient tcp[2];
+struct Rig : tptest::ProgramOnPty {
+  tptest::TcpClient tcp[2];
 
-  ~Rig() {
-    if (prog) prog->Stop(SIGKILL, 3000ms);
-  }
-  bool Start() {
-    prog = std::make_unique<rel::Program>(o);
-    if (!prog->WaitStarted(15000ms, true, true)) return false;
-    return tcp[0].Connect(23) && tcp[1].Connect(23);
-  }
-  std::string calls() const { return o.volume + "/Calls"; }
-  std::vector<std::string> Contents() const {
-    std::vector<std::string> out;
-    for (auto& f : rel::ReadCallFolder(calls()).files) out.push_back(f.content);
-    return out;
-  }
+  bool Start() { return ProgramOnPty::Start(true) && tcp[0].Connect(23) && tcp[1].Connect(23); }
   bool Has(const std::string& record) const {
     auto c = Contents();
     return std::find(c.begin(), c.end(), record) != c.end();
   }
-  bool WaitFiles(size_t n, std::chrono::milliseconds limit) const {
-    return rel::WaitFor([&] { return rel::ReadCallFolder(calls(), false).files.size() >= n; }, limit, 50ms);
-  }
   // Sent as a delivery of its own: the program has read it before the next.
   void Serial(const std::string& s) {
     ASSERT_TRUE(pty.Write(s));
-    ASSERT_TRUE(rel::WaitFor([&] { return pty.Unread() == 0; }, 2000ms));
+    ASSERT_TRUE(tptest::WaitFor([&] { return pty.Unread() == 0; }, 2000ms));
     std::this_thread::sleep_for(200ms);
   }
   void Tcp(int i, const std::string& s) {
@@ -58,7 +43,6 @@ struct Rig {
     ASSERT_TRUE(tcp[i].WaitAcked(2000ms));
     std::this_thread::sleep_for(200ms);
   }
-  std::string Log() const { return prog ? prog->Log() : ""; }
 };
 
 std::multiset<std::string> AsSet(const std::vector<std::string>& v) { return {v.begin(), v.end()}; }
@@ -131,23 +115,23 @@ INSTANTIATE_TEST_SUITE_P(
         OwnDeadlineRow{"ConnectionResetMidRecordThenReconnects",
                        [](Rig& rig) {
                          rig.Tcp(0, "CALL-R1 cut short");
-                         const auto reset = rel::Clock::now();
+                         const auto reset = tptest::SteadyClock::now();
                          rig.tcp[0].Reset();
                          ASSERT_TRUE(rig.tcp[0].Connect(23));
                          rig.Tcp(0, "CALL-R2 whole\r\n");
                          ASSERT_TRUE(rig.WaitFiles(2, 15000ms)) << rig.Log();
                          EXPECT_EQ(AsSet(rig.Contents()), AsSet({"CALL-R1 cut short", "CALL-R2 whole"}));
                          // Ended by the reset, not by a deadline ten seconds on.
-                         EXPECT_LT(rel::SecondsSince(reset), 8.0);
+                         EXPECT_LT(tptest::SecondsSince(reset), 8.0);
                        }},
         OwnDeadlineRow{"AnotherSourceKeepsTalking", [](Rig& rig) {
                          rig.Serial("CALL-P waits alone");
-                         const auto data = rel::Clock::now();
+                         const auto data = tptest::SteadyClock::now();
                          // A record every second for longer than the deadline.
                          double writtenAfter = -1;
                          for (int i = 0; i < 16; ++i) {
                            rig.Tcp(0, "CALL-K " + std::to_string(i) + "\r\n");
-                           if (writtenAfter < 0 && rig.Has("CALL-P waits alone")) writtenAfter = rel::SecondsSince(data);
+                           if (writtenAfter < 0 && rig.Has("CALL-P waits alone")) writtenAfter = tptest::SecondsSince(data);
                            std::this_thread::sleep_for(800ms);
                          }
                          ASSERT_GE(writtenAfter, 0) << "the line waited for as long as the other source talked";
@@ -195,7 +179,7 @@ TEST_P(DueWhileFull, LineDueWhileCallsIsFullIsNotGluedToTheNext) {
   send("PARTIAL-DURING-FULL");
   std::this_thread::sleep_for(12000ms);  // its deadline passes; writing it fails
   send("AFTER-PARTIAL\r\n");
-  ASSERT_EQ(rel::ReadCallFolder(rig.calls()).files.size(), 1u) << "the disk was not full after all";
+  ASSERT_EQ(tptest::ReadCallFolder(rig.calls()).files.size(), 1u) << "the disk was not full after all";
   ASSERT_EQ(unlink(filler.c_str()), 0);
   ASSERT_TRUE(rig.WaitFiles(3, 10000ms)) << rig.Log();
   std::this_thread::sleep_for(1000ms);
@@ -222,9 +206,9 @@ TEST(LongLine, LineBeyondTheLimitIsWrittenInPiecesAsItArrivesAndOthersStayWhole)
   rig.Serial("CALL-S in the middle\r\n");
   ASSERT_TRUE(rig.tcp[0].Send(std::string_view(flood).substr(L + L / 2)));
   // Both pieces are written while the connection is open and its line unfinished.
-  ASSERT_TRUE(rel::WaitFor([&] {
+  ASSERT_TRUE(tptest::WaitFor([&] {
     size_t pieces = 0;
-    for (auto& f : rel::ReadCallFolder(rig.calls()).files) pieces += f.content.size() == L;
+    for (auto& f : tptest::ReadCallFolder(rig.calls()).files) pieces += f.content.size() == L;
     return pieces == 2;
   }, 30000ms, 200ms)) << rig.Log();
   ASSERT_TRUE(rig.WaitFiles(3, 10000ms)) << "the serial record never came: " << rig.Log();
@@ -235,7 +219,7 @@ TEST(LongLine, LineBeyondTheLimitIsWrittenInPiecesAsItArrivesAndOthersStayWhole)
   std::string joined;
   std::vector<size_t> sizes;
   int serial = 0;
-  for (auto& f : rel::ReadCallFolder(rig.calls()).files) {
+  for (auto& f : tptest::ReadCallFolder(rig.calls()).files) {
     if (f.content == "CALL-S in the middle") {
       ++serial;
       continue;

@@ -7,14 +7,18 @@
 #include <iostream>
 
 #include "capture/customPort.h"
-#include "reliability/InProcess.h"
+#include "support/CallFolder.h"
+#include "support/InProcessProgram.h"
+#include "support/ProcFigures.h"
+#include "support/Records.h"
+#include "framework/Testing.h"
 
 namespace {
 
-using rel::InProcessProgram;
+using tptest::Program;
 
 TEST(SerialVanish, DeviceGoneMidRecordReportsOnceLosesNothingAndIdles) {
-  InProcessProgram& p = InProcessProgram::Get(true);
+  Program& p = Program::Shared(true);
   ASSERT_TRUE(App()->myPort->IsOpen()) << "the program did not open " << p.pty()->slavePath();
   const std::string calls = p.FreshCallsFolder("calls");
 
@@ -28,25 +32,25 @@ TEST(SerialVanish, DeviceGoneMidRecordReportsOnceLosesNothingAndIdles) {
   }, "customPort.Event_Error"));
 
   ASSERT_TRUE(p.pty()->Write("whole record before\r\nhalf a rec"));
-  ASSERT_TRUE(InProcessProgram::Pump([] { return App()->buffer.find("half a rec") != std::string::npos; }, 5000));
+  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer.find("half a rec") != std::string::npos; }, 5000));
   p.pty()->Vanish();
 
-  bool shown = InProcessProgram::Pump([] { return InProcessProgram::Text("portStatus")->Text() == "Serial Error"; },
+  bool shown = tptest::RunUntil([] { return Program::Text("portStatus")->Text() == "Serial Error"; },
                                       5000);
-  EXPECT_TRUE(shown) << "status line: " << InProcessProgram::Text("portStatus")->Text();
+  EXPECT_TRUE(shown) << "status line: " << Program::Text("portStatus")->Text();
 
   // Idle afterwards: ticks still run on the text left in the buffer, but a
   // dead descriptor must not keep the loop busy.
-  const double cpu0 = rel::SelfCpuSeconds();
+  const double cpu0 = tptest::SelfCpuSeconds();
   fw::testing::RunEventLoopFor(5000);
-  const double cpu = rel::SelfCpuSeconds() - cpu0;
+  const double cpu = tptest::SelfCpuSeconds() - cpu0;
   std::cout << "after the device vanished: " << errors << " error event(s), " << cpu << " s CPU over 5 s\n";
   EXPECT_EQ(errors, 1) << "a vanished device is one error, not a storm";
   EXPECT_LT(cpu, 0.5) << "the process spins after the device vanished";
 
   // The half record is written whole once its deadline passes.
-  ASSERT_TRUE(InProcessProgram::Pump([] { return App()->buffer.empty(); }, 15000)) << rel::Printable(App()->buffer);
-  rel::CallFolder got = rel::ReadCallFolder(calls);
+  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer.empty(); }, 15000)) << tptest::Printable(App()->buffer);
+  tptest::CallFolder got = tptest::ReadCallFolder(calls);
   std::vector<std::string> contents;
   for (auto& f : got.files) contents.push_back(f.content);
   EXPECT_EQ(contents, (std::vector<std::string>{"whole record before", "half a rec"}));

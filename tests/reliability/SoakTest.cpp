@@ -15,10 +15,17 @@
 #include <iostream>
 #include <mutex>
 
-#include "reliability/Harness.h"
+#include "support/CallFolder.h"
+#include "support/ChildProgram.h"
+#include "support/NetNamespace.h"
+#include "support/ProcFigures.h"
+#include "support/Pty.h"
+#include "support/Records.h"
+#include "support/TcpClient.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
-static const rel::Namespaces kNs = rel::EnterPrivateNamespaces(true, false);
+static const tptest::Namespaces kNs = tptest::EnterPrivateNamespaces(true, false);
 
 namespace {
 
@@ -67,7 +74,7 @@ struct Verdict {
 };
 
 // Follows one source through the call files in order.
-Verdict Follow(const std::vector<rel::CallFile>& files, const Sent& src) {
+Verdict Follow(const std::vector<tptest::CallFile>& files, const Sent& src) {
   Verdict v;
   size_t idx = 0;
   std::string acc;
@@ -79,12 +86,12 @@ Verdict Follow(const std::vector<rel::CallFile>& files, const Sent& src) {
       if (src.alphabet.Owns(static_cast<unsigned char>(c))) frag.push_back(c);
     if (frag.empty()) continue;
     if (idx >= src.records.size()) {
-      v.error = src.name + ": bytes after its last record in " + f.name + ": " + rel::Printable(frag);
+      v.error = src.name + ": bytes after its last record in " + f.name + ": " + tptest::Printable(frag);
       return v;
     }
     acc += frag;
     ++pieces;
-    where += (where.empty() ? "" : " + ") + rel::Printable(f.content, 40);
+    where += (where.empty() ? "" : " + ") + tptest::Printable(f.content, 40);
     const std::string& want = src.records[idx];
     if (acc == want) {
       (pieces == 1 ? v.whole : v.cut)++;
@@ -95,7 +102,7 @@ Verdict Follow(const std::vector<rel::CallFile>& files, const Sent& src) {
       pieces = 0;
     } else if (acc.size() > want.size() || want.compare(0, acc.size(), acc) != 0) {
       v.error = src.name + " record " + std::to_string(idx) + " damaged (in " + f.name + "): got " +
-                rel::Printable(acc) + " want " + rel::Printable(want);
+                tptest::Printable(acc) + " want " + tptest::Printable(want);
       return v;
     }
   }
@@ -113,13 +120,13 @@ double SoakSeconds() {
 
 TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   tptest::TempDir dir;
-  rel::Pty pty;
-  rel::ProgramOptions o = rel::SerialProgramIn(dir, pty.slavePath());
+  tptest::Pty pty;
+  tptest::ProgramOptions o = tptest::SerialProgramIn(dir, pty.slavePath());
   const bool tcp = kNs.net;
   if (!tcp) std::cout << "[ SKIPPED  ] TCP clients: no network namespace of our own (" << kNs.netWhy << ")\n";
 
-  rel::Program prog(o);
-  ASSERT_TRUE(prog.WaitStarted(rel::milliseconds(15000), true, tcp)) << prog.Log();
+  tptest::ChildProgram prog(o);
+  ASSERT_TRUE(prog.WaitStarted(tptest::milliseconds(15000), true, tcp)) << prog.Log();
 
   const double seconds = SoakSeconds();
   // Few enough records that the 500 ms ticks keep up: about two a second
@@ -130,20 +137,20 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   Sent tcp1{"tcp1", TcpAlphabet1(), {}, {}};
   std::atomic<int> reconnects{0};
   std::atomic<bool> broken{false};
-  const auto start = rel::Clock::now();
+  const auto start = tptest::SteadyClock::now();
   auto sleepMs = [](std::mt19937_64& rng, int max) {
-    std::this_thread::sleep_for(rel::milliseconds(rng() % (std::max(max, 0) + 1)));
+    std::this_thread::sleep_for(tptest::milliseconds(rng() % (std::max(max, 0) + 1)));
   };
 
   std::thread serialThread([&] {
     std::mt19937_64 rng(1);
-    for (int i = 0; i < serialRecords && rel::SecondsSince(start) < seconds; ++i) {
+    for (int i = 0; i < serialRecords && tptest::SecondsSince(start) < seconds; ++i) {
       std::string content, wire = MakeRecord(rng, serial.alphabet, content);
       {
         std::lock_guard<std::mutex> l(serial.m);
         serial.records.push_back(content);
       }
-      for (auto& piece : rel::RandomSplits(wire, rng, 1 + wire.size() / 2)) {
+      for (auto& piece : tptest::RandomSplits(wire, rng, 1 + wire.size() / 2)) {
         if (!pty.Write(piece)) {
           broken = true;
           return;
@@ -157,8 +164,8 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   });
   auto tcpSender = [&](Sent& s, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
-    rel::TcpClient c;
-    for (int i = 0; i < tcpRecords && rel::SecondsSince(start) < seconds; ++i) {
+    tptest::TcpClient c;
+    for (int i = 0; i < tcpRecords && tptest::SecondsSince(start) < seconds; ++i) {
       if (!c.connected() && !c.Connect(23)) {
         broken = true;
         return;
@@ -168,7 +175,7 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
         std::lock_guard<std::mutex> l(s.m);
         s.records.push_back(content);
       }
-      for (auto& piece : rel::RandomSplits(wire, rng, 1 + wire.size() / 2)) {
+      for (auto& piece : tptest::RandomSplits(wire, rng, 1 + wire.size() / 2)) {
         if (!c.Send(piece)) {
           broken = true;
           return;
@@ -176,14 +183,14 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
         sleepMs(rng, 20);
       }
       if (rng() % 6 == 0) {  // hang up between records and come back
-        c.WaitAcked(rel::milliseconds(2000));
+        c.WaitAcked(tptest::milliseconds(2000));
         c.Close();
         ++reconnects;
         sleepMs(rng, 500);
       }
       sleepMs(rng, static_cast<int>(2 * 1000 * seconds / tcpRecords) - 100);
     }
-    c.WaitAcked(rel::milliseconds(5000));
+    c.WaitAcked(tptest::milliseconds(5000));
   };
   std::thread t0, t1;
   if (tcp) {
@@ -193,7 +200,7 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   serialThread.join();
   if (t0.joinable()) t0.join();
   if (t1.joinable()) t1.join();
-  const double sendSeconds = rel::SecondsSince(start);
+  const double sendSeconds = tptest::SecondsSince(start);
   ASSERT_FALSE(broken) << "a line or connection broke while sending";
 
   std::vector<Sent*> sources = {&serial};
@@ -203,9 +210,9 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
 
   // Drain: at two ticks a second, with some slack.
   std::vector<Verdict> verdicts;
-  rel::CallFolder folder;
+  tptest::CallFolder folder;
   auto drained = [&] {
-    folder = rel::ReadCallFolder(prog.callsDir());
+    folder = tptest::ReadCallFolder(prog.callsDir());
     verdicts.clear();
     bool all = true;
     for (auto* s : sources) {
@@ -214,8 +221,8 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
     }
     return all || std::any_of(verdicts.begin(), verdicts.end(), [](const Verdict& v) { return !v.complete && v.error.find("damaged") != std::string::npos; });
   };
-  rel::WaitFor(drained, rel::milliseconds(static_cast<long>(30000 + 1000 * total)), rel::milliseconds(500));
-  const double drainSeconds = rel::SecondsSince(start) - sendSeconds;
+  tptest::WaitFor(drained, tptest::milliseconds(static_cast<long>(30000 + 1000 * total)), tptest::milliseconds(500));
+  const double drainSeconds = tptest::SecondsSince(start) - sendSeconds;
 
   int whole = 0, cut = 0;
   std::string example;
@@ -230,8 +237,8 @@ TEST(Soak, EveryRecordFromSerialAndTwoTcpClientsArrivesWhole) {
   std::cout << "soak: " << total << " records (" << serial.records.size() << " serial, " << tcp0.records.size()
             << " + " << tcp1.records.size() << " TCP, " << reconnects << " reconnects) sent over " << sendSeconds
             << " s, drained " << drainSeconds << " s later into " << folder.files.size() << " files; " << whole
-            << " whole, " << cut << " cut by another source's line end; program CPU " << rel::CpuSeconds(prog.pid())
-            << " s, peak RSS " << rel::StatusKb(prog.pid(), "VmHWM") / 1024 << " MiB\n";
+            << " whole, " << cut << " cut by another source's line end; program CPU " << tptest::CpuSeconds(prog.pid())
+            << " s, peak RSS " << tptest::StatusKb(prog.pid(), "VmHWM") / 1024 << " MiB\n";
   if (!example.empty()) std::cout << "  for instance " << example << "\n";
   if (!tcp) {
     EXPECT_EQ(cut, 0) << "with a single source no record may be cut";

@@ -1,51 +1,16 @@
 #pragma once
-// A network namespace of the test's own, so that port 23 can be used
-// without touching the host.
-#include <fcntl.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+// Namespaces of the test's own, so that port 23 and mounts can be used
+// without touching the host. Root may do this; elsewhere the reason is given.
 #include <string>
 
 namespace tptest {
 
 // Moves the calling thread (and every process it starts afterwards) into a
 // network namespace of its own with loopback up, and back on destruction.
-// Root may do this; elsewhere ok() is false and why() says why.
 class NetNamespace {
  public:
-  NetNamespace() {
-    saved_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    if (saved_ < 0) {
-      why_ = std::string("cannot open own network namespace: ") + std::strerror(errno);
-      return;
-    }
-    if (unshare(CLONE_NEWNET) != 0) {
-      why_ = std::string("unshare(CLONE_NEWNET) not permitted here: ") + std::strerror(errno);
-      close(saved_);
-      saved_ = -1;
-      return;
-    }
-    entered_ = true;
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    if (s < 0 || ioctl(s, SIOCGIFFLAGS, &ifr) != 0 || (ifr.ifr_flags |= IFF_UP, ioctl(s, SIOCSIFFLAGS, &ifr) != 0))
-      why_ = std::string("cannot bring loopback up: ") + std::strerror(errno);
-    else
-      ok_ = true;
-    if (s >= 0) close(s);
-  }
-  ~NetNamespace() {
-    if (entered_ && setns(saved_, CLONE_NEWNET) != 0) std::abort();  // later tests must not run in here
-    if (saved_ >= 0) close(saved_);
-  }
+  NetNamespace();
+  ~NetNamespace();
   NetNamespace(const NetNamespace&) = delete;
   NetNamespace& operator=(const NetNamespace&) = delete;
   bool ok() const { return ok_; }
@@ -56,5 +21,18 @@ class NetNamespace {
   bool entered_ = false, ok_ = false;
   std::string why_;
 };
+
+struct Namespaces {
+  bool net = false;    // own network namespace with loopback up: port 23 is ours
+  bool mount = false;  // private mount namespace: our mounts stay ours
+  std::string netWhy, mountWhy;
+};
+
+// The whole process, for good. Must run before the process has threads (call
+// it from a static initialiser): a multithreaded process cannot move them all.
+Namespaces EnterPrivateNamespaces(bool wantNet, bool wantMount);
+
+// True when something in this thread's network namespace listens on port.
+bool TcpListening(int port);
 
 }  // namespace tptest

@@ -2,7 +2,9 @@
 // What every test may use: a private temporary folder, and the environment
 // that points the startup volume and the Preferences folder into it.
 #include <string>
-#include <vector>
+
+#include "support/Files.h"
+#include "support/ScopedEnv.h"
 
 namespace tptest {
 
@@ -20,39 +22,17 @@ class TempDir {
   std::string path_;
 };
 
-// Points TALLYPOINT_STARTUP_VOLUME and XDG_CONFIG_HOME into dir for the
-// lifetime of the object and restores them after.
+// Points TALLYPOINT_STARTUP_VOLUME and XDG_CONFIG_HOME to root/volume and
+// root/preferences (both made) for the lifetime of the object.
 class IsolatedVolume {
  public:
-  explicit IsolatedVolume(const TempDir& dir);
-  ~IsolatedVolume();
+  explicit IsolatedVolume(const std::string& root);
+  explicit IsolatedVolume(const TempDir& dir) : IsolatedVolume(dir.path()) {}
   std::string volume;
   std::string preferences;
 
  private:
-  std::string oldVolume_, oldPrefs_;
-  bool hadVolume_, hadPrefs_;
+  ScopedEnv volumeEnv_, preferencesEnv_;
 };
-
-// What the process writes to standard error while the object lives.
-class StderrCapture {
- public:
-  StderrCapture();
-  ~StderrCapture();
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-  // What was written so far; standard error goes back to where it was.
-  std::string Text();
-  std::vector<std::string> Lines();
-
- private:
-  void Restore();
-  TempDir dir_;
-  std::string path_;
-  int saved_ = -1;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
 
 }  // namespace tptest

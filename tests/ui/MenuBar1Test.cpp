@@ -6,8 +6,7 @@
 
 #include "capture/App.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
-#include "support/program/UiWindows.h"
+#include "support/InProcessProgram.h"
 #include "ui/MenuBar1.h"
 #include "ui/Window1.h"
 

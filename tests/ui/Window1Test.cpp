@@ -10,9 +10,10 @@
 
 #include "capture/App.h"
 #include "framework/Testing.h"
+#include "support/InProcessProgram.h"
 #include "support/NetNamespace.h"
-#include "support/program/ProgramHarness.h"
-#include "support/program/UiWindows.h"
+#include "support/TcpClient.h"
+#include "support/TestEnvironment.h"
 #include "ui/MenuBar1.h"
 #include "ui/Window1.h"
 
@@ -23,7 +24,7 @@ namespace t = fw::testing;
 
 template <class T>
 fw::Ref<T> Ctl(const char* name) {
-  return fw::RuntimeCheckCast<T>(fw::RuntimeWindowControlByName(Window1(), name));
+  return tptest::ControlOf<T>(Window1(), name);
 }
 
 std::vector<std::string> Rows() {

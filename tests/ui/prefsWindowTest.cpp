@@ -10,8 +10,8 @@
 #include "capture/customPort.h"
 #include "framework/System.h"
 #include "framework/Testing.h"
-#include "support/program/ProgramHarness.h"
-#include "support/program/UiWindows.h"
+#include "support/InProcessProgram.h"
+#include "support/TestEnvironment.h"
 #include "ui/MenuBar1.h"
 #include "ui/Window1.h"
 #include "ui/prefsWindow.h"
@@ -23,7 +23,7 @@ namespace t = fw::testing;
 
 template <class T>
 fw::Ref<T> Item(const char* name) {
-  return fw::RuntimeCheckCast<T>(fw::RuntimeWindowControlByName(prefsWindow(), name));
+  return tptest::ControlOf<T>(prefsWindow(), name);
 }
 fw::Ref<fw::PopupMenu> Popup(const char* name) { return Item<fw::PopupMenu>(name); }
 
@@ -40,9 +40,7 @@ fw::Int32 LastRowNamed(const char* popup, const std::string& text) {
   return -1;
 }
 
-fw::Ref<fw::StaticText> PortStatus() {
-  return fw::RuntimeCheckCast<fw::StaticText>(fw::RuntimeWindowControlByName(Window1(), "portStatus"));
-}
+fw::Ref<fw::StaticText> PortStatus() { return tptest::Program::Text("portStatus"); }
 
 // Sets TALLYPOINT_SERIAL_PORTS for the object's lifetime; unset when empty.
 class SerialPorts {
@@ -204,7 +202,7 @@ TEST_F(Preferences, SecondCommandShowsTheSameDialogWithoutAddingRows) {
 }
 
 TEST_F(Preferences, ChoosingTheStoredPortClosesAndOpensNothing) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
   ASSERT_TRUE(App()->myPort->IsOpen());
@@ -216,7 +214,7 @@ TEST_F(Preferences, ChoosingTheStoredPortClosesAndOpensNothing) {
 }
 
 TEST_F(Preferences, ChoosingAnotherPortClosesTheOldOneAndOpensTheNew) {
-  tptest::PseudoTerminal a, b;
+  tptest::ListedPty a, b;
   SerialPorts ports(a.slavePath() + ":" + b.slavePath());
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
@@ -236,7 +234,7 @@ TEST_F(Preferences, ChoosingAnotherPortClosesTheOldOneAndOpensTheNew) {
 }
 
 TEST_F(Preferences, ChoosingAPortThatCannotOpenReportsItAndKeepsTheName) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   SerialPorts ports(a.slavePath() + ":" + madeUp("gone"));
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
@@ -255,7 +253,7 @@ struct LineChoice {
 };
 
 TEST_F(Preferences, LineChoiceReachesAppAndSerialAtOnceWithoutReopening) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   const std::string stored = "port\t" + a.slavePath() + "\n";
   program.WritePrefs(stored);
   StartAndOpenDialog();
@@ -276,7 +274,7 @@ TEST_F(Preferences, LineChoiceReachesAppAndSerialAtOnceWithoutReopening) {
 }
 
 TEST_F(Preferences, ClosingTheDialogOpensThePortAgain) {
-  tptest::PseudoTerminal a;
+  tptest::ListedPty a;
   program.WritePrefs("port\t" + a.slavePath() + "\n");
   StartAndOpenDialog();
   t::ChooseRow(Popup("PopupMenu2"), 8);

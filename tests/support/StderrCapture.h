@@ -1,0 +1,27 @@
+#pragma once
+// What the process writes to standard error while the object lives.
+#include <string>
+#include <vector>
+
+#include "support/TestEnvironment.h"
+
+namespace tptest {
+
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  // What was written so far; standard error goes back to where it was.
+  std::string Text();
+  std::vector<std::string> Lines();
+
+ private:
+  void Restore();
+  TempDir dir_;
+  std::string path_;
+  int saved_ = -1;
+};
+
+}  // namespace tptest
