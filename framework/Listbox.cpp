@@ -4,6 +4,7 @@
 #include <QListView>
 #include <QMetaObject>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -39,21 +40,30 @@ class RowStore {
     }
     rows_.push_back({Copy(text.data(), text.size()), text.size()});
   }
-  // A line that shares its bytes is shown from them.
+  // A line that shares its bytes is shown from them; a partial one from its
+  // start, read whole only when the row's text is asked for.
   void Add(const TextLine& line) {
     if (!line.SharedOwner()) return Add(String(line.View()));
-    rows_.push_back({line.View().data(), line.size()});
-    Keep(line.SharedOwner());
+    AddShared(line);
   }
   void Add(TextLine&& line) {
     if (!line.SharedOwner()) return Add(String(std::move(line)));
-    rows_.push_back({line.View().data(), line.size()});
-    Keep(line.SharedOwner());
+    AddShared(line);
+  }
+  // The row's whole text.
+  String Text(std::size_t i) const {
+    if (!partial_.empty()) {
+      auto it = std::lower_bound(partial_.begin(), partial_.end(), i,
+                                 [](const Partial& p, std::size_t row) { return p.row < row; });
+      if (it != partial_.end() && it->row == i) return it->whole->WholeLine((*this)[i]);
+    }
+    return String((*this)[i]);
   }
 
   void Clear() {
     rows_.clear();  // the capacity stays: a rebuild adds about as many rows as it removed
     owners_.clear();
+    partial_.clear();
     blocks_.clear();  // long rows are freed at once, so a huge one does not stay resident
     // Chunks are refilled by the rebuild that follows; what it leaves unused
     // is freed by Trim.
@@ -72,6 +82,16 @@ class RowStore {
   static constexpr std::size_t kOwnBlock = kChunk / 16;  // longer rows get a block of their own
   using Block = std::unique_ptr<char[]>;
 
+  // Rows are added in order, so partial_ stays sorted by row.
+  struct Partial {
+    std::size_t row;
+    TextLine::Source whole;
+  };
+  void AddShared(const TextLine& line) {
+    rows_.push_back({line.View().data(), line.View().size()});
+    Keep(line.SharedOwner());
+    if (line.WholeSource()) partial_.push_back({rows_.size() - 1, line.WholeSource()});
+  }
   // Rows come from the cache's chunks in order: most share the last owner kept.
   void Keep(const std::shared_ptr<const void>& owner) {
     if (owners_.empty() || owners_.back() != owner) owners_.push_back(owner);
@@ -100,6 +120,7 @@ class RowStore {
 
   std::vector<Row> rows_;
   std::vector<std::shared_ptr<const void>> owners_;
+  std::vector<Partial> partial_;  // the few rows of very long lines
   std::vector<Block> chunks_, spare_, blocks_;
   std::size_t used_ = kChunk;  // bytes used of the last chunk
 };
@@ -281,7 +302,7 @@ Int32 Listbox::ListCount() const { return static_cast<Int32>(State(*this).rows.s
 String Listbox::List(Int32 row) const {
   const RowStore& rows = State(*this).rows;
   if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return String();
-  return String(rows[static_cast<std::size_t>(row)]);
+  return rows.Text(static_cast<std::size_t>(row));
 }
 
 Int32 Listbox::ListIndex() const { return State(*this).listIndex; }

@@ -13,7 +13,8 @@ class Listbox : public RectControl {
   Listbox();
   void AddRow(const String& text);
   void AddRow(String&& text);  // takes a row built for the list without copying it
-  // A line that shares a folder cache's bytes is shown from them, uncopied.
+  // A line that shares a folder cache's bytes is shown from them, uncopied;
+  // a partial line (TextLine.h) keeps only its start, and List reads it whole.
   void AddRow(const TextLine& line);
   void AddRow(TextLine&& line);
   void DeleteAllRows();

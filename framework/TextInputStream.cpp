@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/LineBreak.h"
+#include "framework/qt/FileFirstLine.h"
 #include "framework/qt/StreamBackings.h"
 
 namespace fw {
@@ -49,6 +50,13 @@ void TextInputStream::Backing::Unhold() {
   holding = false;
   buf.clear();
   pos = 0;
+  if (held.end == FolderEntry::Cut) {
+    // Where the line ends is not known: the file is read from its start.
+    held = {};
+    OpenAt(0);
+    if (served) SkipLine();
+    return;
+  }
   const std::size_t endSize = held.end == FolderEntry::CRLF ? 2 : held.end == FolderEntry::NoEnd ? 0 : 1;
   if (!served) {
     buf.assign(held.data, held.size);
@@ -60,12 +68,36 @@ void TextInputStream::Backing::Unhold() {
   held = {};
   if (!more) return;
   // The rest is read from the file, past the line already known.
+  OpenAt(skip);
+}
+
+void TextInputStream::Backing::OpenAt(off_t offset) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, skip, SEEK_SET) != skip) {
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, offset, SEEK_SET) != offset) {
     int err = fd < 0 ? errno : EIO;
     CloseFd();
     throw IOException("cannot read " + path + ": " + std::strerror(err));
+  }
+}
+
+void TextInputStream::Backing::SkipLine() {
+  for (;;) {
+    const LineBreak br = FindLineBreak(buf, pos);
+    if (!br.found()) {
+      pos = buf.size();  // Fill drops what was read
+      if (!Fill()) return;
+      continue;
+    }
+    if (br.crAtEnd) {
+      // It may be the first half of a CR LF.
+      pos = br.at;
+      if (Fill()) continue;
+      pos = buf.size();
+      return;
+    }
+    pos = br.next();
+    return;
   }
 }
 
@@ -80,7 +112,10 @@ TextLine TextInputStream::ReadLine() {
       // A list that shows this line refers to the held bytes instead of a
       // copy. The line takes the stream's reference: once served, the stream
       // needs no more of the bytes than their size.
-      return TextLine(std::move(b.held.owner), std::string_view(b.held.data, b.held.size));
+      const std::string_view bytes(b.held.data, b.held.size);
+      if (b.held.end == detail::FolderEntry::Cut)
+        return TextLine(std::move(b.held.owner), bytes, std::make_shared<detail::FileFirstLine>(b.path));
+      return TextLine(std::move(b.held.owner), bytes);
     }
     if (!b.held.more) return String();
     b.Unhold();
@@ -124,12 +159,13 @@ String TextInputStream::ReadAll() {
 }
 
 bool TextInputStream::EndOfFile() const {
-  const Backing& b = *b_;
+  Backing& b = *b_;
   if (b.holding) {
-    if (b.served) return !b.held.more;
-    return b.held.size == 0 && b.held.end == detail::FolderEntry::NoEnd && !b.held.more;  // an empty file
+    if (!b.served) return b.held.size == 0 && b.held.end == detail::FolderEntry::NoEnd && !b.held.more;  // an empty file
+    if (b.held.end != detail::FolderEntry::Cut) return !b.held.more;
+    b.Unhold();  // past a line held only in part, the file itself tells
   }
-  return b_->pos >= b_->buf.size() && !b_->Fill();
+  return b.pos >= b.buf.size() && !b.Fill();
 }
 
 void TextInputStream::Close() {

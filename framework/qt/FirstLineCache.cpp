@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/LineBreak.h"
+#include "framework/qt/FileFirstLine.h"
 
 namespace fw::detail {
 
@@ -19,44 +20,6 @@ namespace {
 using LineEnd = FolderEntry::LineEnd;
 
 std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
-
-// Reads the first line of an open regular file: its bytes, how it ends and
-// whether more follows. False on a read error.
-bool ReadFirstLine(int fd, String& line, LineEnd& end, bool& more) {
-  line.clear();
-  end = FolderEntry::NoEnd;
-  more = false;
-  char chunk[4096];
-  bool pendingCR = false;  // CR LF may be split across reads
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      if (pendingCR) end = FolderEntry::CR;
-      return true;
-    }
-    const std::string_view got(chunk, static_cast<std::size_t>(n));
-    if (pendingCR) {
-      end = got[0] == '\n' ? FolderEntry::CRLF : FolderEntry::CR;
-      more = (end == FolderEntry::CRLF ? 1u : 0u) < got.size();
-      return true;
-    }
-    const LineBreak br = FindLineBreak(got);
-    if (!br.found()) {
-      line.append(got);
-      continue;
-    }
-    line.append(got.substr(0, br.at));
-    if (br.crAtEnd) {
-      pendingCR = true;
-      continue;
-    }
-    end = got[br.at] == '\n' ? FolderEntry::LF : br.length == 2 ? FolderEntry::CRLF : FolderEntry::CR;
-    more = br.next() < got.size();
-    return true;
-  }
-}
 
 struct FirstLine {
   String bytes;
@@ -68,7 +31,8 @@ struct FirstLine {
 
 // Opens name (relative to the folder dfd) without blocking, whatever it has
 // become since it was listed, and reads the first line of a regular file of
-// at most maxSize bytes. NotRead: gone, not a regular file, or too large.
+// at most maxSize bytes, at most kHeldLine bytes of that line. NotRead:
+// gone, not a regular file, or too large.
 FirstLineCache::Got ReadFirstLineAt(int dfd, const char* name, off_t maxSize, FirstLine& out) {
   const std::int64_t started = NowNs();
   int fd = ::openat(dfd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -76,7 +40,8 @@ FirstLineCache::Got ReadFirstLineAt(int dfd, const char* name, off_t maxSize, Fi
   struct stat st {};
   FirstLineCache::Got got = FirstLineCache::Got::NotRead;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxSize) {
-    got = ReadFirstLine(fd, out.bytes, out.end, out.more) ? FirstLineCache::Got::Read : FirstLineCache::Got::Failed;
+    got = ReadFirstLine(fd, FirstLineCache::kHeldLine, out.bytes, out.end, out.more) ? FirstLineCache::Got::Read
+                                                                                    : FirstLineCache::Got::Failed;
     out.stamp = FileStamp::Of(st);
     out.settled = started - std::max(out.stamp.mtimeNs, out.stamp.ctimeNs) >= kTimestampStepNs;
   }
@@ -164,8 +129,12 @@ void FirstLineCache::ReadAhead(const String& folder, FolderSnapshot::Entries& en
 }
 
 void FirstLineCache::HoldWritten(FolderEntry& entry, std::string_view content) {
-  const LineBreak br = FindLineBreak(content);
-  if (!br.found()) return Hold(entry, content, FolderEntry::NoEnd, false, nullptr);
+  // Two bytes past the most held: a CR LF right after it is seen whole.
+  const LineBreak br = FindLineBreak(content.substr(0, kHeldLine + 2));
+  if (!br.found() || br.at > kHeldLine) {
+    if (content.size() > kHeldLine) return Hold(entry, content.substr(0, kHeldLine), FolderEntry::Cut, true, nullptr);
+    return Hold(entry, content, FolderEntry::NoEnd, false, nullptr);
+  }
   const LineEnd end = content[br.at] == '\n' ? FolderEntry::LF : br.length == 2 ? FolderEntry::CRLF : FolderEntry::CR;
   Hold(entry, content.substr(0, br.at), end, br.next() < content.size(), nullptr);
 }

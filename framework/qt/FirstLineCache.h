@@ -1,9 +1,10 @@
 #pragma once
 // The first line of each text file of a folder, read once and served from
-// memory after that. Lines lie in append-only chunks in listing order; every
-// line is held, whatever its size: the list rows that show one share its
-// bytes (TextLine), so the cache costs no second copy and has no budget past
-// which files are read again.
+// memory after that. Lines lie in append-only chunks in listing order; the
+// list rows that show one share its bytes (TextLine), so the cache costs no
+// second copy and has no budget past which files are read again. Of a line
+// longer than kHeldLine only the start is held, which is all a row shows: a
+// stream reads the rest from the file, and only if it is asked for.
 //
 // While the folder is watched its change events say when a line goes stale.
 // Otherwise each held line carries the stat of the file it was read from
@@ -41,9 +42,11 @@ struct FileStamp {
 class FirstLineCache {
  public:
   enum class Got { NotRead, Failed, Read };
+  // Far beyond any call record, far below a flood's pieces of 16 MiB.
+  static constexpr std::size_t kHeldLine = 64 * 1024;
 
-  // Reads the first line of entry from the file at path, however large, and
-  // holds it; with stamped, together with the file's stat. NotRead: gone, no
+  // Reads the first line of entry from the file at path, at most kHeldLine
+  // bytes of it, and holds it; with stamped, together with the file's stat. NotRead: gone, no
   // permission, or no longer a regular file. Failed: it cannot be read (a bad
   // sector), remembered until the file changes.
   Got ReadInto(FolderEntry& entry, const char* path, bool stamped);

@@ -18,8 +18,9 @@ struct FolderEntry {
   enum Kind : char { File = 'f', Folder = 'd', Other = 'o' };
   // What is known of a listed file's first line.
   enum Line : std::uint8_t { Unknown, Held, Unreadable };
-  // How the first line ends in the file.
-  enum LineEnd : std::uint8_t { NoEnd, CR, LF, CRLF };
+  // How the first line ends in the file. Cut: it goes on past the bytes
+  // held (FirstLineCache::kHeldLine), and where it ends is not read.
+  enum LineEnd : std::uint8_t { NoEnd, CR, LF, CRLF, Cut };
   static constexpr std::size_t kInlineName = 24;  // a call file's name has 19 or 20 bytes
 
   // A short name lies in the entry itself; a longer one in the snapshot's names.

@@ -1,5 +1,7 @@
 #pragma once
 // What stands behind a TextInputStream and a TextOutputStream.
+#include <sys/types.h>
+
 #include <functional>
 #include <memory>
 
@@ -13,7 +15,9 @@ namespace fw {
 // An open file read into buf as needed, or a first line held by the
 // folder's cache, handed out without reading the file; the file is opened
 // only if more than that line is asked for. A list rebuild of a watched
-// folder opens no call file it has read before.
+// folder opens no call file it has read before. Of a line held only in part
+// the stream hands out a partial line (TextLine), which reads the whole line
+// from the file when it is used as a string.
 class TextInputStream::Backing {
  public:
   explicit Backing(int fd) : fd(fd) {}
@@ -33,6 +37,10 @@ class TextInputStream::Backing {
   void CloseFd();
   // Leaves the held line for the file itself, from where the stream stands.
   void Unhold();
+  // Opens the file at path to read on from offset.
+  void OpenAt(off_t offset);
+  // Reads past the line the file starts with and its end, keeping none of it.
+  void SkipLine();
 
   String buf;  // everything read so far; the same object until Close
   detail::HeldLine held;

@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include "framework/DisclosureTriangle.h"
+#include "framework/FolderItem.h"
 #include "framework/Listbox.h"
 #include "framework/PopupMenu.h"
 #include "framework/ProgressWheel.h"
 #include "framework/PropertyBlock.h"
 #include "framework/StaticText.h"
+#include "framework/TextInputStream.h"
 #include "framework/Testing.h"
 #include "framework/qt/GuiBacking.h"
+#include "support/TestEnvironment.h"
 
 using namespace fw;
 namespace ft = fw::testing;
@@ -228,6 +231,55 @@ TEST_F(ControlsTest, ShortTextAfterAHugeOneLetsItsStorageGo) {
   const long after = ResidentKb();
   EXPECT_EQ(t->Text(), "Idle");
   EXPECT_LT(after, with - kMiB * 1024 * 3 / 4) << "resident " << with << " kB with the text, " << after << " kB after";
+}
+
+// A line that never ends is stored as call files of 16 MiB, each one first
+// line: listed as the main window lists them, such rows must not keep those
+// lines in memory, yet each row's text, and each stream read past its first
+// line, is still the whole file.
+TEST_F(ControlsTest, ListOfHugeFirstLinesHoldsNoneOfThemYetEachRowReadsBackWhole) {
+  auto list = Add<Listbox>("fileList", {{"Left", 0}, {"Top", 0}, {"Width", 300}, {"Height", 250}});
+  tptest::TempDir tmp;
+  constexpr std::size_t kHuge = 8u << 20, kHeld = 64 * 1024;
+  struct File {
+    std::size_t firstLine;
+    String end, rest;
+  } files[] = {{kHuge, "", ""},          {kHuge, "\n", "second\n"},      {kHuge, "\r\n", "second"},
+               {kHuge, "\r", "\rthird"},  {kHeld, "\r\n", "x"},           {kHeld + 1, "\r\n", "x"}};
+  std::vector<String> lines, contents;
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    String line(files[i].firstLine - 1, static_cast<char>('a' + i));
+    line += 'Z';  // a row cut short would lose it
+    lines.push_back(line);
+    contents.push_back(line + files[i].end + files[i].rest);
+    ASSERT_TRUE(tptest::WriteFile(tmp / ("2024030509000" + std::to_string(i) + ".txt"), contents.back()));
+  }
+  ft::RenderWindow(w_);
+  const long before = ResidentKb();
+  auto folder = FolderItem::FromPath(tmp.path());
+  for (Int32 i = 1; i <= folder->Count(); ++i) {
+    auto in = folder->Item(i)->OpenAsTextFile();
+    ASSERT_FALSE(in.IsNil());
+    list->AddRow(in->ReadLine());
+    in->Close();
+  }
+  ft::RunEventLoopFor(10);  // the rebuild lands
+  ft::RenderWindow(w_);
+  const long grew = ResidentKb() - before;
+  EXPECT_LT(grew, static_cast<long>(kHuge / 1024)) << "listing " << std::size(files) << " files took " << grew << " kB";
+
+  ASSERT_EQ(list->ListCount(), static_cast<Int32>(std::size(files)));
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    EXPECT_TRUE(list->List(static_cast<Int32>(i)) == lines[i]) << "row " << i;
+    auto item = folder->Item(static_cast<Int32>(i + 1));
+    auto in = item->OpenAsTextFile();
+    String read = in->ReadLine();
+    while (!in->EndOfFile()) read += "|" + String(in->ReadLine());
+    EXPECT_TRUE(read == lines[i] + (i == 1 || i == 2 ? "|second" : i == 3 ? "||third" : i >= 4 ? "|x" : ""))
+        << "file " << i;
+    in->Close();
+    EXPECT_TRUE(item->OpenAsTextFile()->ReadAll() == contents[i]) << "file " << i;
+  }
 }
 
 TEST_F(ControlsTest, PopupRaisesChangeOnlyForTheUsersChoice) {
