@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NotCopied.h"
 #include "support/WaitFor.h"
 
 namespace tptest {
@@ -22,13 +23,11 @@ struct SpawnOptions {
   int passFd = -1;                         // kept open across exec
 };
 
-class Child {
+class Child : NotCopied {
  public:
   Child() = default;
   explicit Child(const SpawnOptions& o) { Start(o); }
   ~Child() { Kill(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
   void Start(const SpawnOptions& o);
   pid_t pid() const { return pid_; }

@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "support/NotCopied.h"
+
 namespace tptest {
 
-class Pty {
+class Pty : NotCopied {
  public:
   enum class Line {
     // The slave is put in raw mode at once and kept open by us, so that bytes
@@ -19,8 +21,6 @@ class Pty {
   };
   explicit Pty(Line line = Line::RawAndHeld);
   ~Pty();
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
 
   const std::string& slavePath() const { return slavePath_; }
   int master() const { return master_; }
