@@ -38,8 +38,6 @@ class Child : NotCopied {
   // Signals it and waits; SIGKILL after the limit.
   void Stop(int sig, milliseconds limit);
   void Kill();
-  // The wait status of a child that has ended.
-  std::optional<int> status() const { return status_; }
 
  private:
   pid_t pid_ = -1;

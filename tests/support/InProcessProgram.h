@@ -72,7 +72,6 @@ class Program : NotCopied {
   fw::Ref<class App> app() const;
   std::string callsDir() const { return iso.volume + "/Calls"; }
   std::string prefsFile() const { return iso.preferences + "/lineKeeper.prefs"; }
-  const std::string& volume() const { return iso.volume; }
   const std::string& preferences() const { return iso.preferences; }
   std::string scratch(const std::string& name) const { return root_ + "/" + name; }
   // Points the program at a fresh "Calls" folder so that each case counts
