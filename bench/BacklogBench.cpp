@@ -10,13 +10,12 @@
 #include <benchmark/benchmark.h>
 
 #include <csignal>
-#include <cstring>
-#include <iostream>
+#include <cstdlib>
 #include <thread>
 
+#include "RunOnce.h"
 #include "support/CallFolder.h"
 #include "support/ChildProgram.h"
-#include "support/NetNamespace.h"
 #include "support/ProcFigures.h"
 #include "support/Pty.h"
 #include "support/WaitFor.h"
@@ -35,14 +34,9 @@ std::string Record(long i) {
 
 void BM_Backlog(benchmark::State& state) {
   for (auto _ : state) {
-    tptest::ProgramOnPty run;
-    run.o.binary = TALLYPOINT_BINARY;
-    if (!run.Start()) {
-      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
-      return;
-    }
+    tptest::ProgramOnPty run(TALLYPOINT_BINARY);
+    if (!run.Start()) return state.SkipWithError(("the program did not start: " + run.Log()).c_str());
     tptest::ChildProgram& prog = *run.prog;
-    tptest::Pty& pty = run.pty;
     std::this_thread::sleep_for(tptest::milliseconds(1000));
     const pid_t pid = prog.pid();
     const double cpuStart = tptest::CpuSeconds(pid);
@@ -58,7 +52,7 @@ void BM_Backlog(benchmark::State& state) {
       // Pace at 1,920 bytes a second, in the small bursts a UART delivers.
       size_t due = std::min(all.size(), static_cast<size_t>(tptest::SecondsSince(t0) * 1920.0) + 1);
       if (due > written) {
-        size_t n = pty.WriteSome(std::string_view(all).substr(written, due - written));
+        size_t n = run.pty.WriteSome(std::string_view(all).substr(written, due - written));
         written += n;
         if (n > 0) ++writes;
       }
@@ -115,15 +109,8 @@ void BM_Backlog(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--records=", 10) == 0) gRecords = std::atol(argv[i] + 10);
-    if (std::strncmp(argv[i], "--tick_sample_s=", 16) == 0) gTickSample = std::atof(argv[i] + 16);
-  }
-  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
-  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
-  benchmark::RegisterBenchmark("Backlog19200Baud", BM_Backlog)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunOnce(argc, argv, "Backlog19200Baud", BM_Backlog, [](std::string_view arg) {
+    if (arg.substr(0, 10) == "--records=") gRecords = std::atol(arg.data() + 10);
+    if (arg.substr(0, 16) == "--tick_sample_s=") gTickSample = std::atof(arg.data() + 16);
+  });
 }

@@ -17,13 +17,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
-#include <iostream>
+#include <cstdlib>
 #include <thread>
 
+#include "RunOnce.h"
 #include "support/CallFolder.h"
 #include "support/ChildProgram.h"
-#include "support/NetNamespace.h"
 #include "support/Pty.h"
 #include "support/WaitFor.h"
 
@@ -54,22 +53,17 @@ double PlainCreateAndSync() {
 
 void BM_EndOfRunFlush(benchmark::State& state) {
   for (auto _ : state) {
-    tptest::ProgramOnPty run;
-    run.o.binary = TALLYPOINT_BINARY;
-    if (!run.Start()) {
-      state.SkipWithError(("the program did not start: " + run.Log()).c_str());
-      return;
-    }
+    tptest::ProgramOnPty run(TALLYPOINT_BINARY);
+    if (!run.Start()) return state.SkipWithError(("the program did not start: " + run.Log()).c_str());
     tptest::ChildProgram& prog = *run.prog;
-    tptest::Pty& pty = run.pty;
     std::string all;
     for (long i = 0; i < gRecords; ++i) {
       char b[64];
       std::snprintf(b, sizeof b, "%06ld 01/02 09:%02ld 0155501%04ld 00:01:%02ld\r\n", i, i % 60, i % 10000, i % 60);
       all += b;
     }
-    pty.Write(all);
-    tptest::WaitFor([&] { return pty.Unread() == 0; }, tptest::milliseconds(60000));
+    run.pty.Write(all);
+    tptest::WaitFor([&] { return run.pty.Unread() == 0; }, tptest::milliseconds(60000));
     std::this_thread::sleep_for(tptest::milliseconds(1000));  // a tick or two: the buffer holds it all
     const size_t before = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
 
@@ -98,13 +92,7 @@ void BM_EndOfRunFlush(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "--records=", 10) == 0) gRecords = std::atol(argv[i] + 10);
-  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
-  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
-  benchmark::RegisterBenchmark("EndOfRunFlush", BM_EndOfRunFlush)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunOnce(argc, argv, "EndOfRunFlush", BM_EndOfRunFlush, [](std::string_view arg) {
+    if (arg.substr(0, 10) == "--records=") gRecords = std::atol(arg.data() + 10);
+  });
 }

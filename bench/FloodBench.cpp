@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 #include "capture/App.h"
 #include "capture/Input.h"
@@ -49,8 +48,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--ticks=", 8) == 0) ticks = std::max(1, std::atoi(argv[i] + 8));
   }
   const size_t flood = mib * 1024 * 1024;
-  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
-  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
+  tptest::EnterPrivateNetwork();
 
   tptest::Program program(tptest::Program::Lifetime::WholeProcess);
   program.AnswerDialogsThroughLog();

@@ -9,12 +9,11 @@
 #include <benchmark/benchmark.h>
 
 #include <csignal>
-#include <cstring>
-#include <iostream>
+#include <cstdlib>
 #include <thread>
 
+#include "RunOnce.h"
 #include "support/ChildProgram.h"
-#include "support/NetNamespace.h"
 #include "support/ProcFigures.h"
 #include "support/Pty.h"
 #include "support/SettingsFile.h"
@@ -114,15 +113,8 @@ void BM_Idle(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--idle_s=", 9) == 0) gIdle = std::atof(argv[i] + 9);
-    if (std::strncmp(argv[i], "--files=", 8) == 0) gFiles = std::atol(argv[i] + 8);
-  }
-  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
-  if (!ns.net) std::cerr << "note: no private network namespace (" << ns.netWhy << "); the program's port 23 is shared\n";
-  benchmark::RegisterBenchmark("Idle", BM_Idle)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunOnce(argc, argv, "Idle", BM_Idle, [](std::string_view arg) {
+    if (arg.substr(0, 9) == "--idle_s=") gIdle = std::atof(arg.data() + 9);
+    if (arg.substr(0, 8) == "--files=") gFiles = std::atol(arg.data() + 8);
+  });
 }

@@ -312,8 +312,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--no_cold") == 0) noCold = true;
   }
   // Port 23 of the window's listener stays inside a namespace of our own.
-  tptest::Namespaces ns = tptest::EnterPrivateNamespaces(true, false);
-  if (!ns.net && !child) std::cerr << "note: no private network namespace (" << ns.netWhy << ")\n";
+  tptest::EnterPrivateNetwork(child);
 
   if (child) {
     // A fresh process: nothing of the folder is known to the program yet.

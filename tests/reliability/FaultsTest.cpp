@@ -2,9 +2,11 @@
 // resets, "Calls" turned read-only and back, a full disk, a restart within
 // the same second as the last call file, and a kill without warning.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
-#include <sys/mount.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <set>
@@ -14,6 +16,7 @@
 #include "support/NetNamespace.h"
 #include "support/Pty.h"
 #include "support/Records.h"
+#include "support/SmallTmpfs.h"
 #include "support/TcpClient.h"
 #include "support/TestEnvironment.h"
 #include "support/WaitFor.h"
@@ -100,27 +103,15 @@ TEST(Faults, CallsReadOnlyForAWhileLosesNothing) {
 TEST(Faults, FullDiskLosesNothingAndLeavesNoTornFile) {
   if (!kNs.mount) GTEST_SKIP() << "needs a private mount namespace for a small tmpfs: " << kNs.mountWhy;
   Rig rig;
-  ASSERT_EQ(mount("tmpfs", rig.o.volume.c_str(), "tmpfs", 0, "size=256k,mode=0755"), 0) << strerror(errno);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{rig.o.volume};
+  tptest::SmallTmpfs disk(rig.o.volume);
+  ASSERT_TRUE(disk.mounted()) << strerror(disk.error());
 
   ASSERT_TRUE(rig.Start()) << rig.Log();
   ASSERT_TRUE(rig.pty.Write(Lines({"room enough"})));
   ASSERT_TRUE(rig.WaitFiles(1, 10000ms)) << rig.Log();
 
   const std::string filler = rig.o.volume + "/filler";
-  {
-    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    std::string block(4096, 'x');
-    for (int i = 0; i < 1000; ++i)
-      if (write(fd, block.data(), block.size()) <= 0) break;
-    for (int i = 0; i < 4096; ++i)
-      if (write(fd, "x", 1) <= 0) break;
-    close(fd);
-  }
+  ASSERT_TRUE(disk.FillUp(filler));
   ASSERT_TRUE(rig.pty.Write(Lines({"disk full one", "disk full two", "disk full three"})));
   std::this_thread::sleep_for(3000ms);
   const tptest::CallFolder full = tptest::ReadCallFolder(rig.calls());

@@ -3,7 +3,6 @@
 // own lines.
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <functional>
 #include <set>
@@ -13,6 +12,7 @@
 #include "support/ChildProgram.h"
 #include "support/NetNamespace.h"
 #include "support/Pty.h"
+#include "support/SmallTmpfs.h"
 #include "support/TcpClient.h"
 #include "support/TestEnvironment.h"
 #include "support/WaitFor.h"
@@ -152,11 +152,8 @@ TEST_P(DueWhileFull, LineDueWhileCallsIsFullIsNotGluedToTheNext) {
   if (!kNs.net) GTEST_SKIP() << "needs port 23 in a network namespace of its own: " << kNs.netWhy;
   if (!kNs.mount) GTEST_SKIP() << "needs a private mount namespace for a small tmpfs: " << kNs.mountWhy;
   Rig rig;
-  ASSERT_EQ(mount("tmpfs", rig.o.volume.c_str(), "tmpfs", 0, "size=256k,mode=0755"), 0) << strerror(errno);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{rig.o.volume};
+  tptest::SmallTmpfs disk(rig.o.volume);
+  ASSERT_TRUE(disk.mounted()) << strerror(disk.error());
   ASSERT_TRUE(rig.Start()) << rig.Log();
   auto send = [&](const std::string& s) {
     if (GetParam() < 0) rig.Serial(s);
@@ -166,16 +163,7 @@ TEST_P(DueWhileFull, LineDueWhileCallsIsFullIsNotGluedToTheNext) {
   ASSERT_TRUE(rig.WaitFiles(1, 10000ms)) << rig.Log();
 
   const std::string filler = rig.o.volume + "/filler";
-  {
-    int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    std::string block(4096, 'x');
-    for (int i = 0; i < 1000; ++i)
-      if (write(fd, block.data(), block.size()) <= 0) break;
-    for (int i = 0; i < 4096; ++i)
-      if (write(fd, "x", 1) <= 0) break;
-    close(fd);
-  }
+  ASSERT_TRUE(disk.FillUp(filler));
   send("PARTIAL-DURING-FULL");
   std::this_thread::sleep_for(12000ms);  // its deadline passes; writing it fails
   send("AFTER-PARTIAL\r\n");

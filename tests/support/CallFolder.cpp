@@ -9,7 +9,8 @@
 
 namespace tptest {
 
-bool ParseCallFileName(const std::string& name, std::string& stamp, long& counter) {
+// Splits "<stamp><counter>.txt"; the stamp of a four-digit year has 14 digits.
+static bool ParseCallFileName(const std::string& name, std::string& stamp, long& counter) {
   if (name.size() < 19 || name.compare(name.size() - 4, 4, ".txt") != 0) return false;
   std::string base = name.substr(0, name.size() - 4);
   if (!std::all_of(base.begin(), base.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;

@@ -20,9 +20,6 @@ struct CallFolder {
   std::vector<std::string> strays;  // anything else in the folder, sorted
 };
 
-// Splits "<stamp><counter>.txt"; the stamp of a four-digit year has 14 digits.
-bool ParseCallFileName(const std::string& name, std::string& stamp, long& counter);
-
 CallFolder ReadCallFolder(const std::string& dir, bool withContent = true);
 // The call files alone, and the names of every other entry in strays.
 std::vector<CallFile> ReadCalls(const std::string& dir, std::vector<std::string>* strays = nullptr);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NotCopied.h"
 #include "support/WaitFor.h"
 
 namespace tptest {
@@ -22,13 +23,11 @@ struct SpawnOptions {
   int passFd = -1;                         // kept open across exec
 };
 
-class Child {
+class Child : NotCopied {
  public:
   Child() = default;
   explicit Child(const SpawnOptions& o) { Start(o); }
   ~Child() { Kill(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
   void Start(const SpawnOptions& o);
   pid_t pid() const { return pid_; }
@@ -39,8 +38,6 @@ class Child {
   // Signals it and waits; SIGKILL after the limit.
   void Stop(int sig, milliseconds limit);
   void Kill();
-  // The wait status of a child that has ended.
-  std::optional<int> status() const { return status_; }
 
  private:
   pid_t pid_ = -1;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/NotCopied.h"
 #include "support/Pty.h"
 #include "support/SettingsFile.h"
 #include "support/TestEnvironment.h"
@@ -45,14 +46,12 @@ inline ProgramOptions SerialProgramIn(const TempDir& dir, const std::string& pty
   return SerialProgramIn(dir.path(), ptySlave);
 }
 
-class ChildProgram {
+class ChildProgram : NotCopied {
  public:
   using Options = ProgramOptions;
   // Its folder is made; it starts with Start.
   ChildProgram();
   explicit ChildProgram(const ProgramOptions& o) : ChildProgram() { Start(o); }
-  ChildProgram(const ChildProgram&) = delete;
-  ChildProgram& operator=(const ChildProgram&) = delete;
 
   void Start(const ProgramOptions& o);
 
@@ -85,6 +84,10 @@ class ChildProgram {
 // The program as a child reading a pseudo-terminal as its serial line, in a
 // folder of its own; o may be changed until Start.
 struct ProgramOnPty {
+  ProgramOnPty() = default;
+  // Runs binary instead of the test build.
+  explicit ProgramOnPty(const std::string& binary) { o.binary = binary; }
+
   TempDir dir;
   Pty pty;
   ProgramOptions o = SerialProgramIn(dir, pty.slavePath());

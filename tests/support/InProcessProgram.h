@@ -16,6 +16,7 @@
 #include "framework/StaticText.h"
 #include "framework/Window.h"
 #include "support/CallFolder.h"
+#include "support/NotCopied.h"
 #include "support/Pty.h"
 #include "support/TestEnvironment.h"
 #include "support/WaitFor.h"
@@ -45,7 +46,7 @@ class ListedPty : public Pty {
   ScopedEnv listed_;
 };
 
-class Program {
+class Program : NotCopied {
  public:
   enum class Lifetime {
     OneTest,       // torn down with the object: timer stopped, port closed, windows closed
@@ -54,8 +55,6 @@ class Program {
   // In root/volume and root/preferences; root empty: a temporary folder of its own.
   explicit Program(Lifetime lifetime = Lifetime::OneTest, const std::string& root = "");
   ~Program();
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
 
   // One program for all the tests of an executable, started at the first
   // call; withSerial gives it a listed pseudo-terminal as its serial port.
@@ -73,7 +72,6 @@ class Program {
   fw::Ref<class App> app() const;
   std::string callsDir() const { return iso.volume + "/Calls"; }
   std::string prefsFile() const { return iso.preferences + "/lineKeeper.prefs"; }
-  const std::string& volume() const { return iso.volume; }
   const std::string& preferences() const { return iso.preferences; }
   std::string scratch(const std::string& name) const { return root_ + "/" + name; }
   // Points the program at a fresh "Calls" folder so that each case counts

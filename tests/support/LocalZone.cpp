@@ -4,7 +4,7 @@
 
 namespace tptest {
 
-LocalZone::LocalZone() : tz_("TZ", std::string(kTestZone)) { tzset(); }
+LocalZone::LocalZone() : tz_("TZ", std::string("TPT-05:30")) { tzset(); }
 
 LocalZone::Reread::~Reread() { tzset(); }
 

@@ -5,10 +5,8 @@
 
 namespace tptest {
 
-// A zone half an hour off any whole-hour zone, so that a stamp taken in UTC
-// or with the wrong offset cannot pass for local time.
-inline constexpr const char* kTestZone = "TPT-05:30";
-
+// In a zone half an hour off any whole-hour zone, so that a stamp taken in
+// UTC or with the wrong offset cannot pass for local time.
 class LocalZone {
  public:
   LocalZone();

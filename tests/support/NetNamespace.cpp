@@ -73,6 +73,13 @@ Namespaces EnterPrivateNamespaces(bool wantNet, bool wantMount) {
   return ns;
 }
 
+Namespaces EnterPrivateNetwork(bool quiet) {
+  Namespaces ns = EnterPrivateNamespaces(true, false);
+  if (!ns.net && !quiet)
+    std::fprintf(stderr, "note: no private network namespace (%s); the program's port 23 is shared\n", ns.netWhy.c_str());
+  return ns;
+}
+
 bool TcpListening(int port) {
   char hex[8];
   std::snprintf(hex, sizeof hex, ":%04X", port);

@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "support/NotCopied.h"
+
 namespace tptest {
 
-class Pty {
+class Pty : NotCopied {
  public:
   enum class Line {
     // The slave is put in raw mode at once and kept open by us, so that bytes
@@ -19,11 +21,8 @@ class Pty {
   };
   explicit Pty(Line line = Line::RawAndHeld);
   ~Pty();
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
 
   const std::string& slavePath() const { return slavePath_; }
-  int master() const { return master_; }
   // True once someone put the line into raw mode: before that the line
   // discipline would turn CR into LF and the test would not send what it means.
   bool Raw() const;
@@ -34,12 +33,13 @@ class Pty {
   bool Write(std::string_view data);
   // Writes what fits now without blocking; returns the count written.
   size_t WriteSome(std::string_view data);
-  // Discards whatever the far side wrote back (flow-control characters).
-  void Drain();
   // The device goes away, as an unplugged adapter would.
   void Vanish();
 
  private:
+  // Discards whatever the far side wrote back (flow-control characters).
+  void Drain();
+
   int master_ = -1, slave_ = -1;
   std::string slavePath_;
 };

@@ -4,15 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "support/NotCopied.h"
+
 namespace tptest {
 
-class ScopedEnv {
+class ScopedEnv : NotCopied {
  public:
   // value nullopt: the variable is removed for the object's lifetime.
   ScopedEnv(std::string name, const std::optional<std::string>& value);
   ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string name_;

@@ -3,16 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "support/NotCopied.h"
 #include "support/TestEnvironment.h"
 
 namespace tptest {
 
-class StderrCapture {
+class StderrCapture : NotCopied {
  public:
   StderrCapture();
   ~StderrCapture();
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
   // What was written so far; standard error goes back to where it was.
   std::string Text();
   std::vector<std::string> Lines();

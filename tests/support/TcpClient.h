@@ -2,19 +2,18 @@
 // A plain blocking TCP client on the loopback interface.
 #include <string_view>
 
+#include "support/NotCopied.h"
 #include "support/WaitFor.h"
 
 namespace tptest {
 
-class TcpClient {
+class TcpClient : NotCopied {
  public:
   enum class Family { IPv4, IPv6 };
   TcpClient() = default;
   // Connects once; connected() tells whether it worked.
   explicit TcpClient(int port, Family family = Family::IPv4);
   ~TcpClient() { Close(); }
-  TcpClient(const TcpClient&) = delete;
-  TcpClient& operator=(const TcpClient&) = delete;
 
   // Tries until limit, for a listener that may not be up yet.
   bool Connect(int port, milliseconds limit = 5000ms);

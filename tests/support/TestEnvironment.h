@@ -4,17 +4,16 @@
 #include <string>
 
 #include "support/Files.h"
+#include "support/NotCopied.h"
 #include "support/ScopedEnv.h"
 
 namespace tptest {
 
 // A fresh temporary folder, removed with the object.
-class TempDir {
+class TempDir : NotCopied {
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 

@@ -23,9 +23,7 @@ namespace fs = std::filesystem;
 namespace t = fw::testing;
 
 template <class T>
-fw::Ref<T> Ctl(const char* name) {
-  return tptest::ControlOf<T>(Window1(), name);
-}
+fw::Ref<T> Ctl(const char* name) { return tptest::ControlOf<T>(Window1(), name); }
 
 std::vector<std::string> Rows() {
   fw::Ref<fw::Listbox> list = Ctl<fw::Listbox>("fileList");

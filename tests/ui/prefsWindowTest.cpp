@@ -22,9 +22,7 @@ namespace fs = std::filesystem;
 namespace t = fw::testing;
 
 template <class T>
-fw::Ref<T> Item(const char* name) {
-  return tptest::ControlOf<T>(prefsWindow(), name);
-}
+fw::Ref<T> Item(const char* name) { return tptest::ControlOf<T>(prefsWindow(), name); }
 fw::Ref<fw::PopupMenu> Popup(const char* name) { return Item<fw::PopupMenu>(name); }
 
 std::vector<std::string> RowsOf(const char* popup) {
