@@ -46,9 +46,9 @@ class FirstLineCache {
   static constexpr std::size_t kHeldLine = 64 * 1024;
 
   // Reads the first line of entry from the file at path, at most kHeldLine
-  // bytes of it, and holds it; with stamped, together with the file's stat. NotRead: gone, no
-  // permission, or no longer a regular file. Failed: it cannot be read (a bad
-  // sector), remembered until the file changes.
+  // bytes of it, and holds it; with stamped, together with the file's stat.
+  // NotRead: gone, no permission, or no longer a regular file. Failed: it
+  // cannot be read (a bad sector), remembered until the file changes.
   Got ReadInto(FolderEntry& entry, const char* path, bool stamped);
   // Reads the lines of every text file of entries not yet held, several at
   // once: the first listing of a folder of years.
