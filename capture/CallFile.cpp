@@ -37,8 +37,8 @@ fw::String NextFreeName(secondTimer& writer) {
 }
 
 // Writes s as a call file and closes it: in place when this returns, or,
-// inside a SyncBatch, once the batch commits. The writer must outlive the batch.
-fw::Ref<fw::TextOutputStream> CloseCallFile(secondTimer& writer, const fw::String& s) {
+// given a batch, once the batch commits.
+fw::Ref<fw::TextOutputStream> CloseCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch* batch) {
   fw::Ref<fw::FolderItem> item = App()->pref_path->Child(NextFreeName(writer));
   fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
   // Still the nil-object failure, but one that says which file could not be made.
@@ -48,13 +48,16 @@ fw::Ref<fw::TextOutputStream> CloseCallFile(secondTimer& writer, const fw::Strin
   // also while a batch holds the file back: the counter moves on.
   stream->OnNameTaken([&writer] { return NextFreeName(writer); });
   stream->Write(s);
-  stream->Close();
+  if (batch) stream->Close(*batch);
+  else stream->Close();
   return stream;
 }
 
 }  // namespace
 
-fw::String WriteCallFile(secondTimer& writer, const fw::String& s) { return CloseCallFile(writer, s)->Name(); }
+fw::String WriteCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch* batch) {
+  return CloseCallFile(writer, s, batch)->Name();
+}
 
 std::vector<fw::String> SplitRecords(const fw::String& buffer) {
   // One pass over the buffer: a backlog can hold thousands of records.
@@ -86,7 +89,7 @@ int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& 
     fw::SyncBatch batch;
     for (std::size_t i = 0; i < records.size(); ++i) {
       try {
-        held.emplace_back(i, CloseCallFile(writer, records[i]));
+        held.emplace_back(i, CloseCallFile(writer, records[i], &batch));
       } catch (const std::exception& e) {
         keep(i, e.what());
       }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "framework/Date.h"
+#include "framework/TextOutputStream.h"
 
 class secondTimer;
 
@@ -16,8 +17,10 @@ fw::String CallFileStamp(const fw::Date& d);
 // a line end, and returns its name. A name already taken is never replaced,
 // also when another copy of the program takes it while the file is written:
 // the counter rises until the name is free. Raises when the file cannot be
-// made or committed.
-fw::String WriteCallFile(secondTimer& writer, const fw::String& s);
+// made or committed. Given a batch, the file is only written to its
+// temporary and takes its name when the batch commits; the writer must
+// outlive the batch.
+fw::String WriteCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch* batch = nullptr);
 
 // The records that the ticks would take from buffer, in order: the text
 // before each CR, empty ones dropped, and the text after the last CR.

@@ -68,7 +68,6 @@ mode_t NewFileMode() {
   return mode;
 }
 
-SyncBatch::State* currentBatch = nullptr;
 constexpr const char* kRenameStep = "rename the temporary file to";
 constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
 }  // namespace
@@ -125,15 +124,9 @@ struct SyncBatch::State {
   }
 };
 
-SyncBatch::SyncBatch() {
-  if (currentBatch) return;
-  s_ = std::make_unique<State>();
-  currentBatch = s_.get();
-}
+SyncBatch::SyncBatch() : s_(std::make_unique<State>()) {}
 
 SyncBatch::~SyncBatch() {
-  if (!s_) return;
-  if (currentBatch == s_.get()) currentBatch = nullptr;
   if (s_->committed) return;
   try {
     s_->Commit();
@@ -143,8 +136,7 @@ SyncBatch::~SyncBatch() {
 }
 
 void SyncBatch::Commit() {
-  if (!s_ || s_->committed) return;
-  currentBatch = nullptr;  // files closed after this are synced one by one again
+  if (s_->committed) return;
   s_->Commit();
 }
 
@@ -247,11 +239,12 @@ int TextOutputStream::Backing::PutInPlace(bool& replaced) {
   }
 }
 
-void TextOutputStream::Backing::Close() {
+void TextOutputStream::Backing::Close(SyncBatch::State* batch) {
   closed = true;
   detail::OwnChange change(*listing);
-  // A file spilled before the batch could watch its folder is synced alone.
-  SyncBatch::State* batch = currentBatch && fd < 0 ? currentBatch : nullptr;
+  // A file spilled before the batch could watch its folder is synced alone;
+  // so is one closed into a batch that has already committed.
+  if (batch && (fd >= 0 || batch->committed)) batch = nullptr;
   const std::size_t batchFolder = batch ? batch->Watch(folder) : kNoFolder;
   if (batchFolder == kNoFolder) batch = nullptr;
   WritePending();
@@ -342,7 +335,12 @@ void TextOutputStream::OnNameTaken(std::function<String()> nextName) { b_->nextN
 
 void TextOutputStream::Close() {
   if (b_->closed) return;
-  b_->Close();
+  b_->Close(nullptr);
+}
+
+void TextOutputStream::Close(SyncBatch& batch) {
+  if (b_->closed) return;
+  b_->Close(batch.s_.get());
 }
 
 String TextOutputStream::Name() const { return b_->name; }

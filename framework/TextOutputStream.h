@@ -13,6 +13,8 @@ class NameTakenException : public IOException {
   using IOException::IOException;
 };
 
+class SyncBatch;
+
 // Output to a new text file. The file appears whole or not at all: it is
 // written under a temporary name, synced, and only then put in place under
 // its own name by Close, which syncs the folder after. Close raises
@@ -37,6 +39,10 @@ class TextOutputStream : public Object {
   // Commit; the file is never put in place over an item.
   void OnNameTaken(std::function<String()> nextName);
   void Close();
+  // Writes the file to its temporary and leaves it to batch, which puts it in
+  // place once its bytes are durable (see SyncBatch). The batch must commit
+  // before the file counts as written.
+  void Close(SyncBatch& batch);
   // The file's name in its folder; another one once OnNameTaken gave one.
   String Name() const;
   // True once the file stands under Name(). A file closed in a SyncBatch is
@@ -49,9 +55,8 @@ class TextOutputStream : public Object {
   std::shared_ptr<Backing> b_;  // shared with a SyncBatch that holds the file back
 };
 
-// Many small files made one after another cost two syncs each. While a
-// SyncBatch exists, Close writes each file to its temporary and holds it
-// back; Commit makes them all durable together (one syncfs of each file
+// Many small files made one after another cost two syncs each. A file closed
+// into a SyncBatch is written to its temporary and held back; Commit makes them all durable together (one syncfs of each file
 // system involved), only then puts each in place, and syncs each folder
 // once. No file carries its own name while its bytes might not survive a
 // power cut. When that one sync fails (it also reports write-back errors of
@@ -60,7 +65,6 @@ class TextOutputStream : public Object {
 // Failure. Commit raises IOException only when a folder cannot be synced
 // after its files were put in place; they stay there.
 // A batch left without Commit commits in its destructor and drops the error.
-// A batch made while another exists joins it: only the outer one commits.
 class SyncBatch {
  public:
   SyncBatch();
@@ -72,7 +76,8 @@ class SyncBatch {
   struct State;
 
  private:
-  std::unique_ptr<State> s_;  // null for a batch that joined another
+  friend class TextOutputStream;
+  std::unique_ptr<State> s_;
 };
 
 }  // namespace fw

@@ -56,15 +56,15 @@ class TextInputStream::Backing {
 // syncs it and puts it in place under the target's name, replacing only an
 // item that was there at creation, and tells the folder's listing
 // (OwnChange). Nothing touches the folder before Close for a small file, so
-// a folder that turns read-only meanwhile is left without debris. Inside a
-// SyncBatch, Close stops once the temporary is written and the batch puts it
-// in place after the one sync.
+// a folder that turns read-only meanwhile is left without debris. Closed
+// into a SyncBatch, it stops once the temporary is written and the batch
+// puts it in place after the one sync.
 class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
  public:
   Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);
   ~Backing();
   void Append(const String& s);
-  void Close();  // raises IOException
+  void Close(SyncBatch::State* batch);  // null: on its own; raises IOException
   void Discard();
   // For a batch, after its sync failed: syncs the temporary on its own, or
   // removes it and notes why.
