@@ -136,6 +136,11 @@ void App::openPort() {
   } else {
     capture::SerialOpenWheel()->Visible(false);
     capture::PortStatus()->Text("Unable to open serial port");
+    // The framework tells why a port it was given did not open; that no
+    // port was found only this knows.
+    if (!myPort->SerialPort())
+      fw::ReportFailure(pref_port.empty() ? fw::String("no serial port chosen")
+                                          : "cannot open serial port " + pref_port + ": the system does not list it");
   }
 }
 

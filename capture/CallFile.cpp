@@ -40,9 +40,10 @@ fw::String NextFreeName(secondTimer& writer) {
 // given a batch, once the batch commits.
 fw::Ref<fw::TextOutputStream> CloseCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch* batch) {
   fw::Ref<fw::FolderItem> item = App()->pref_path->Child(NextFreeName(writer));
-  fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile();
-  // Still the nil-object failure, but one that says which file could not be made.
-  if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath());
+  fw::String why;
+  fw::Ref<fw::TextOutputStream> stream = item->CreateTextFile(&why);
+  // Still the nil-object failure, but one that says which file could not be made and why.
+  if (!stream) throw fw::NilObjectException("cannot create call file " + item->NativePath() + ": " + why);
   stream->NeverReplace();
   // Another copy of the program on the same folder may take the name first,
   // also while a batch holds the file back: the counter moves on.

@@ -76,8 +76,9 @@ void WriteSettings(const fw::Ref<fw::FolderItem>& file, const Settings& s) {
   fw::Ref<fw::FolderItem> folder = file->Parent();
   // A fresh account may have no Preferences folder yet.
   if (folder && !folder->Exists()) folder->CreateAsFolder();
-  fw::Ref<fw::TextOutputStream> out = file->CreateTextFile();
-  if (!out) throw fw::IOException("cannot create settings file " + file->NativePath());
+  fw::String why;
+  fw::Ref<fw::TextOutputStream> out = file->CreateTextFile(&why);
+  if (!out) throw fw::IOException("cannot create settings file " + file->NativePath() + ": " + why);
   out->WriteLine("port" + fw::Chr(9) + s.port);
   out->WriteLine("baud" + fw::Chr(9) + fw::Str(s.baud));
   out->WriteLine("parity" + fw::Chr(9) + fw::Str(s.parity));

@@ -185,6 +185,8 @@ void ReportUnsavedText(const String& what, const String& why, const String& text
   WriteReport(line);
 }
 
+void ReportFailure(const String& text) { WriteReport("TallyPoint: " + OneLine(text) + "\n"); }
+
 int UnhandledExceptionCount() { return unhandledCount; }
 
 }  // namespace fw

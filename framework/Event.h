@@ -26,6 +26,11 @@ void RuntimeUnhandledException(const std::exception& e, const String& where);
 // follows the first "): " after <what>.
 void ReportUnsavedText(const String& what, const String& why, const String& text, const String& where);
 
+// Tells standard error of a failure that the run goes on from, every time,
+// as the line "TallyPoint: <text>": what the user would otherwise see only on
+// screen, which a copy run as a service does not have.
+void ReportFailure(const String& text);
+
 class EventBase {
  public:
   EventBase(Object* owner, String name, String signature);

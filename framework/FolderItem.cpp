@@ -221,12 +221,17 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   return std::make_shared<TextInputStream>(std::move(backing));
 }
 
-Ref<TextOutputStream> FolderItem::CreateTextFile() const {
+Ref<TextOutputStream> FolderItem::CreateTextFile(String* why) const {
+  auto refused = [why](int err) -> Ref<TextOutputStream> {
+    if (why) *why = std::strerror(err);
+    return nullptr;
+  };
   String folder = ParentPath(Path());
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return nullptr;
-  if (::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  if (::stat(folder.c_str(), &st) != 0) return refused(errno);
+  if (!S_ISDIR(st.st_mode)) return refused(ENOTDIR);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return refused(errno);
+  if (::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return refused(EISDIR);
   return std::make_shared<TextOutputStream>(
       std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name()));
 }

@@ -35,9 +35,10 @@ class FolderItem : public Object {
   // "fold" for a folder; "" for anything else.
   String MacType() const;
   Ref<TextInputStream> OpenAsTextFile() const;  // nil when it cannot be opened
-  // Nil when it cannot be made. Close publishes the file whole; it replaces
+  // Nil when it cannot be made; why, when given, then says what the system
+  // said ("Permission denied"). Close publishes the file whole; it replaces
   // only an item that stood under the name when CreateTextFile was called.
-  Ref<TextOutputStream> CreateTextFile() const;
+  Ref<TextOutputStream> CreateTextFile(String* why = nullptr) const;
   // Size in bytes of the regular file it names; 0 for anything else.
   std::int64_t Length() const;
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "framework/qt/SerialLine.h"
 
@@ -17,6 +18,14 @@ constexpr unsigned kRates[] = {300, 600, 1200, 1800, 2400, 3600, 4800, 7200, 960
 // Per wake-up, so that a flooding device cannot starve the rest of the loop;
 // the notifier fires again for what is left.
 constexpr size_t kMaxReadPerWake = 64 * 1024;
+
+// The caller's status line says only that the port did not open, and a copy
+// run as a service shows none: standard error hears which port and why,
+// once per attempt.
+bool Refused(const String& device, const String& why) {
+  ReportFailure("cannot open serial port " + device + ": " + why);
+  return false;
+}
 
 // Keeps the object alive while its own event handlers run: a handler may
 // drop the last reference to it.
@@ -62,7 +71,7 @@ bool Serial::Backing::Open() {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       lastError = errno;
-      return false;
+      return Refused(path, std::strerror(lastError));
     }
     // One reader per line: a second copy of the program would take part of
     // every record. The lock holds against root too, and goes with the last
@@ -73,7 +82,7 @@ bool Serial::Backing::Open() {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       lastError = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(fd);
-      return false;
+      return Refused(path, lastError == EBUSY ? String("locked by another reader of the line") : std::strerror(lastError));
     }
     fd_ = fd;
     device_ = path;
@@ -84,7 +93,7 @@ bool Serial::Backing::Open() {
   if (int e = Apply()) {
     lastError = e;
     CloseDescriptor();
-    return false;
+    return Refused(path, String("line settings refused: ") + std::strerror(e));
   }
   lastError = 0;
   notifier_.setSocket(fd_);
