@@ -34,6 +34,8 @@ class Serial : public Object {
   // again and succeeds. With no port assigned it returns False, and also
   // when another serial object or process holds the line: the port is
   // held exclusively (a lock that ends with the holder) until Close.
+  // A port given that does not open is told on standard error, with its
+  // device and why, once per call.
   bool Open();
   void Close();
   bool IsOpen() const;

@@ -82,7 +82,8 @@ bool Serial::Backing::Open() {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       lastError = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(fd);
-      return Refused(path, lastError == EBUSY ? String("locked by another reader of the line") : std::strerror(lastError));
+      return Refused(path, lastError == EBUSY ? String("locked by another reader of the line")
+                                              : std::strerror(lastError));
     }
     fd_ = fd;
     device_ = path;
