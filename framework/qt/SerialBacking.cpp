@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "framework/qt/SerialLine.h"
+#include "framework/system/SerialLine.h"
 
 namespace fw {
 
