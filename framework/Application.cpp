@@ -1,6 +1,6 @@
 #include "framework/Application.h"
 
-#include "framework/qt/RuntimeInternal.h"
+#include "framework/RuntimeInternal.h"
 
 namespace fw {
 

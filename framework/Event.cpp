@@ -11,7 +11,7 @@
 #include <unordered_set>
 
 #include "framework/Runtime.h"
-#include "framework/qt/RuntimeInternal.h"
+#include "framework/RuntimeInternal.h"
 
 namespace fw {
 

@@ -1,5 +1,5 @@
 #include "framework/Runtime.h"
-#include "framework/qt/Registration.h"
+#include "framework/Registration.h"
 
 namespace fw {
 

@@ -8,7 +8,7 @@
 
 #include "framework/Event.h"
 #include "framework/Runtime.h"
-#include "framework/qt/RuntimeInternal.h"
+#include "framework/RuntimeInternal.h"
 
 namespace fw {
 

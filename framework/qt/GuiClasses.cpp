@@ -13,7 +13,7 @@
 #include "framework/StaticText.h"
 #include "framework/Window.h"
 #include "framework/qt/GuiBacking.h"
-#include "framework/qt/Registration.h"
+#include "framework/Registration.h"
 
 namespace fw::detail {
 namespace {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "framework/qt/SerialLine.h"
+#include "framework/system/SerialLine.h"
 
 namespace fw {
 

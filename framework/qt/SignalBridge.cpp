@@ -10,7 +10,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "framework/qt/RuntimeInternal.h"
+#include "framework/RuntimeInternal.h"
 
 namespace fw::detail {
 

@@ -1,4 +1,4 @@
-#include "framework/qt/OwnChange.h"
+#include "framework/files/OwnChange.h"
 
 namespace fw::detail {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "framework/LineBreak.h"
-#include "framework/qt/FileFirstLine.h"
-#include "framework/qt/StreamBackings.h"
+#include "framework/files/FileFirstLine.h"
+#include "framework/files/StreamBackings.h"
 
 namespace fw {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "framework/Object.h"
-#include "framework/qt/FolderSnapshot.h"
+#include "framework/files/FolderSnapshot.h"
 
 namespace fw::detail {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/Object.h"
-#include "framework/qt/ByteArena.h"
+#include "framework/files/ByteArena.h"
 
 namespace fw::detail {
 

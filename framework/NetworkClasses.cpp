@@ -3,7 +3,7 @@
 #include "framework/SerialPort.h"
 #include "framework/ServerSocket.h"
 #include "framework/TCPSocket.h"
-#include "framework/qt/Registration.h"
+#include "framework/Registration.h"
 
 namespace fw::detail {
 

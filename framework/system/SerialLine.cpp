@@ -1,4 +1,4 @@
-#include "framework/qt/SerialLine.h"
+#include "framework/system/SerialLine.h"
 
 // Only the kernel's own termios definitions here: termios2 and BOTHER.
 #include <asm/termbits.h>

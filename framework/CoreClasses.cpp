@@ -4,7 +4,7 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/Timer.h"
-#include "framework/qt/Registration.h"
+#include "framework/Registration.h"
 
 namespace fw::detail {
 

@@ -7,8 +7,8 @@
 
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
-#include "framework/qt/FirstLineCache.h"
-#include "framework/qt/FolderListing.h"
+#include "framework/files/FirstLineCache.h"
+#include "framework/files/FolderListing.h"
 
 namespace fw {
 

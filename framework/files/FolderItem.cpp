@@ -12,9 +12,9 @@
 
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
-#include "framework/qt/FolderListing.h"
-#include "framework/qt/OwnChange.h"
-#include "framework/qt/StreamBackings.h"
+#include "framework/files/FolderListing.h"
+#include "framework/files/OwnChange.h"
+#include "framework/files/StreamBackings.h"
 
 namespace fw {
 

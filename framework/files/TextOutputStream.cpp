@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "framework/LineBreak.h"
-#include "framework/qt/OwnChange.h"
-#include "framework/qt/StreamBackings.h"
+#include "framework/files/OwnChange.h"
+#include "framework/files/StreamBackings.h"
 
 namespace fw {
 

@@ -1,4 +1,4 @@
-#include "framework/qt/ByteArena.h"
+#include "framework/files/ByteArena.h"
 
 #include <cstring>
 

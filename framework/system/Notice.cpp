@@ -1,4 +1,4 @@
-#include "framework/qt/Notice.h"
+#include "framework/system/Notice.h"
 
 #include <unistd.h>
 

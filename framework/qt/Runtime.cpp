@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "framework/Application.h"
-#include "framework/qt/RuntimeInternal.h"
+#include "framework/RuntimeInternal.h"
 
 namespace fw {
 

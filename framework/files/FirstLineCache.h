@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "framework/Object.h"
-#include "framework/qt/ByteArena.h"
-#include "framework/qt/FolderSnapshot.h"
+#include "framework/files/ByteArena.h"
+#include "framework/files/FolderSnapshot.h"
 
 namespace fw::detail {
 

@@ -1,4 +1,4 @@
-#include "framework/qt/FirstLineCache.h"
+#include "framework/files/FirstLineCache.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "framework/LineBreak.h"
-#include "framework/qt/FileFirstLine.h"
+#include "framework/files/FileFirstLine.h"
 
 namespace fw::detail {
 

@@ -1,4 +1,4 @@
-#include "framework/qt/FileFirstLine.h"
+#include "framework/files/FileFirstLine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

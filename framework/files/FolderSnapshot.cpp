@@ -1,4 +1,4 @@
-#include "framework/qt/FolderSnapshot.h"
+#include "framework/files/FolderSnapshot.h"
 
 #include <dirent.h>
 

@@ -1,6 +1,6 @@
-#include "framework/qt/PolledFolder.h"
+#include "framework/files/PolledFolder.h"
 
-#include "framework/qt/Notice.h"
+#include "framework/system/Notice.h"
 
 namespace fw::detail {
 

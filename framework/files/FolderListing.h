@@ -15,11 +15,11 @@
 #include <unordered_set>
 
 #include "framework/Object.h"
-#include "framework/qt/FirstLineCache.h"
-#include "framework/qt/FolderSnapshot.h"
+#include "framework/files/FirstLineCache.h"
+#include "framework/files/FolderSnapshot.h"
 #include "framework/qt/InotifyWatcher.h"
-#include "framework/qt/PolledFolder.h"
-#include "framework/qt/Recycled.h"
+#include "framework/files/PolledFolder.h"
+#include "framework/files/Recycled.h"
 
 namespace fw {
 class FolderItem;

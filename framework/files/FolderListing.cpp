@@ -1,4 +1,4 @@
-#include "framework/qt/FolderListing.h"
+#include "framework/files/FolderListing.h"
 
 #include <sys/xattr.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "framework/qt/Notice.h"
+#include "framework/system/Notice.h"
 
 namespace fw::detail {
 

@@ -6,7 +6,7 @@
 
 #include "framework/Object.h"
 #include "framework/TextLine.h"
-#include "framework/qt/FolderSnapshot.h"
+#include "framework/files/FolderSnapshot.h"
 
 namespace fw::detail {
 

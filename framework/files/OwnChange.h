@@ -5,7 +5,7 @@
 // exception on its way) leaves the listing to read the folder afresh.
 #include <string_view>
 
-#include "framework/qt/FolderListing.h"
+#include "framework/files/FolderListing.h"
 
 namespace fw::detail {
 
