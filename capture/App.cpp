@@ -139,8 +139,9 @@ void App::openPort() {
     // The framework tells why a port it was given did not open; that no
     // port was found only this knows.
     if (!myPort->SerialPort())
-      fw::ReportFailure(pref_port.empty() ? fw::String("no serial port chosen")
-                                          : "cannot open serial port " + pref_port + ": the system does not list it");
+      fw::ReportFailure(pref_port.empty()
+                            ? fw::String("no serial port chosen")
+                            : "cannot open serial port " + pref_port + ": the system does not list it");
   }
 }
 

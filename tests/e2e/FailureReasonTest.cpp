@@ -16,7 +16,15 @@
 namespace tptest {
 namespace {
 
-enum class Fault { CallsUnwritable, CallsPlainFile, DeviceMissing, SettingsRefused, LineLocked, PortNotListed, NoPort };
+enum class Fault {
+  CallsUnwritable,
+  CallsPlainFile,
+  DeviceMissing,
+  SettingsRefused,
+  LineLocked,
+  PortNotListed,
+  NoPort
+};
 
 struct ReasonRow {
   const char* name;
@@ -48,8 +56,11 @@ class FailureReason : public ::testing::TestWithParam<ReasonRow> {
           if (geteuid() == 0) RunAsNobody(o);
         }
         break;
-      case Fault::DeviceMissing: break;
-      case Fault::SettingsRefused: WriteFile(port, ""); break;  // a plain file takes no termios
+      case Fault::DeviceMissing:
+        break;
+      case Fault::SettingsRefused:
+        WriteFile(port, "");
+        break;  // a plain file takes no termios
       case Fault::LineLocked:
         port = pty_.slavePath();
         lockFd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -83,7 +94,8 @@ class FailureReason : public ::testing::TestWithParam<ReasonRow> {
     size_t n = 0;
     for (const std::string& line : ReadLines(program_.stderrPath)) {
       const size_t at = line.find(what);
-      if (line.rfind("TallyPoint: ", 0) == 0 && at != std::string::npos && line.find(reason, at) != std::string::npos)
+      if (line.rfind("TallyPoint: ", 0) == 0 && at != std::string::npos &&
+          line.find(reason, at) != std::string::npos)
         ++n;
     }
     return n;
@@ -104,14 +116,16 @@ TEST_P(FailureReason, ReachesStandardErrorWithWhatFailedAndWhyOnce) {
 
   std::string what;
   if (row.fault == Fault::CallsUnwritable || row.fault == Fault::CallsPlainFile) {
-    ASSERT_TRUE(WaitFor([&] { return pty_.Raw(); }, 15s)) << "the serial port never opened" << program_.Diagnostics();
+    ASSERT_TRUE(WaitFor([&] { return pty_.Raw(); }, 15s))
+        << "the serial port never opened" << program_.Diagnostics();
     pty_.Write("never filed 5550123\r\n");
     what = "cannot create call file " + program_.calls + "/";
   } else {
     what = row.fault == Fault::NoPort ? "no serial port chosen" : "cannot open serial port " + port + ": ";
   }
   ASSERT_TRUE(WaitFor([&] { return LinesNaming(what, row.reason) > 0; }, 10s))
-      << "standard error does not say \"" << what << "\" with \"" << row.reason << "\"" << program_.Diagnostics();
+      << "standard error does not say \"" << what << "\" with \"" << row.reason << "\""
+      << program_.Diagnostics();
   // A few more ticks retry the record; a port is tried once.
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ(LinesNaming(what, row.reason), 1u) << program_.Diagnostics();
@@ -125,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReasonRow{"SerialDeviceMissing", Fault::DeviceMissing, "No such file or directory"},
                       ReasonRow{"LineSettingsRefused", Fault::SettingsRefused,
                                 "line settings refused: Inappropriate ioctl for device"},
-                      ReasonRow{"LineLockedByAnother", Fault::LineLocked, "locked by another reader of the line"},
+                      ReasonRow{"LineLockedByAnother", Fault::LineLocked,
+                                "locked by another reader of the line"},
                       ReasonRow{"PortNotListed", Fault::PortNotListed, "the system does not list it"},
                       ReasonRow{"NoPortChosen", Fault::NoPort, ""}),
     [](const ::testing::TestParamInfo<ReasonRow>& info) { return std::string(info.param.name); });
