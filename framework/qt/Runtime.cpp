@@ -11,6 +11,7 @@
 
 #include "framework/Application.h"
 #include "framework/RuntimeInternal.h"
+#include "framework/files/Folders.h"
 
 namespace fw {
 
@@ -183,6 +184,8 @@ void RuntimeModuleFinalization() {
     }
   }
   appObject = nullptr;
+  // The folder watch is read on the event loop and goes with it.
+  detail::Folders::Process().EndWatching();
   // Widgets and sockets must go while Qt is still whole, not among the
   // static destructors after main returns.
   delete QCoreApplication::instance();
