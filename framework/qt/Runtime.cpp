@@ -17,6 +17,8 @@ namespace fw {
 
 namespace {
 
+// The runtime's own state, process-wide as the one QApplication and the one
+// run it drives are.
 struct Registry {
   std::deque<ClassRecord> records;  // stable addresses for the pointers handed out
   std::unordered_map<String, const ClassRecord*> byName;
