@@ -28,7 +28,8 @@ bool Application::HandleMenuItem(const String& itemName) {
 
 bool Quit() {
   // The confirmation is modal: a second request while it is up (a second
-  // Ctrl+Q, the window's close button) must not stack another one.
+  // Ctrl+Q, the window's close button) must not stack another one. One for
+  // the process, as the application object is.
   static bool confirming = false;
   if (confirming) return false;
   bool cancelled = false;

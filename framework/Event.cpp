@@ -16,6 +16,7 @@
 namespace fw {
 
 namespace {
+// Of the whole process, as standard error is.
 int unhandledCount = 0;
 
 // One line per report: control bytes in a message would break it up.
@@ -170,6 +171,8 @@ void RuntimeUnhandledException(const std::exception& e, const String& where) {
   String line = "TallyPoint: unhandled " + kind;
   if (!where.empty()) line += " in " + OneLine(where);
   line += ": " + OneLine(e.what());
+  // One for the process's standard error; never destroyed, since a static
+  // object's destructor may still report.
   static RepeatFilter& filter = *new RepeatFilter;
   String suffix;
   if (!filter.Pass(RepeatKey(kind, where, e.what()), e.what(), suffix)) return;

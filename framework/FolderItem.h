@@ -3,10 +3,6 @@
 
 namespace fw {
 
-namespace detail {
-class FolderListing;
-}
-
 class TextInputStream;
 class TextOutputStream;
 
@@ -14,6 +10,7 @@ class TextOutputStream;
 class FolderItem : public Object {
  public:
   FolderItem();  // for the runtime; use FromPath
+  ~FolderItem() override;
   static Ref<FolderItem> FromPath(const String& path);
 
   String Name() const;
@@ -43,30 +40,8 @@ class FolderItem : public Object {
   std::int64_t Length() const;
 
  private:
-  // The path of an item made by Item is put together only when asked for:
-  // a listing loop asks most items for nothing but their type and first line.
-  const String& Path() const {
-    if (pathPending_) MakePath();
-    return path_;
-  }
-  void MakePath() const;
-  mutable String path_;
-  mutable bool pathPending_ = false;
-  // A listed name as short as a call file's, copied from its entry.
-  static constexpr std::size_t kShortName = 24;
-  std::uint8_t listedNameSize_ = 0;
-  char listedName_[kShortName];
-  // Set by Item: the folder's cached listing and this item's place in it, so
-  // that MacType and OpenAsTextFile in a listing loop cost no lookup.
-  // Listings live as long as the process, so a plain pointer is safe.
-  detail::FolderListing* listing_ = nullptr;
-  std::uint64_t listingGeneration_ = 0;
-  std::size_t listingIndex_ = 0;
-  // The listing of this folder itself, looked up once for Count and Item.
-  mutable detail::FolderListing* ownListing_ = nullptr;
-  detail::FolderListing& OwnListing() const;
-  // This item's place in listing (its folder's), or npos when it is not listed.
-  std::size_t ListedIndex(const detail::FolderListing& listing) const;
+  class Backing;  // framework/files/FolderItem.cpp
+  std::unique_ptr<Backing> b_;
 };
 
 // Volume 0 is the startup volume: "/", or TALLYPOINT_STARTUP_VOLUME when set.

@@ -15,4 +15,8 @@ void EndRun(int status);
 // Installs the SIGTERM/SIGINT/SIGHUP bridge; onSignal runs on the event loop.
 void InstallSignalBridge(void (*onSignal)(int signo));
 
+// Keeps obj alive while its own event handlers run: a handler may drop the
+// last reference to it. Null for an object nothing shares.
+inline std::shared_ptr<Object> KeepAlive(Object& obj) { return obj.weak_from_this().lock(); }
+
 }  // namespace fw::detail

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "framework/LineBreak.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw::detail {
 
@@ -55,15 +56,14 @@ bool ReadFirstLine(int fd, std::size_t limit, String& line, FolderEntry::LineEnd
 
 String FileFirstLine::WholeLine(std::string_view start) const {
   // Never blocks: the file may have become a FIFO or a device since it was listed.
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return String(start);
+  const FileDescriptor fd = FileDescriptor::Open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return String(start);
   String line;
   FolderEntry::LineEnd end;
   bool more;
   struct stat st {};
-  const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                    ReadFirstLine(fd, std::numeric_limits<std::size_t>::max(), line, end, more);
-  ::close(fd);
+  const bool read = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    ReadFirstLine(fd.Get(), std::numeric_limits<std::size_t>::max(), line, end, more);
   return read ? line : String(start);
 }
 

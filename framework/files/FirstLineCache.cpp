@@ -13,13 +13,12 @@
 
 #include "framework/LineBreak.h"
 #include "framework/files/FileFirstLine.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw::detail {
 
 namespace {
 using LineEnd = FolderEntry::LineEnd;
-
-std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 struct FirstLine {
   String bytes;
@@ -35,24 +34,16 @@ struct FirstLine {
 // gone, not a regular file, or too large.
 FirstLineCache::Got ReadFirstLineAt(int dfd, const char* name, off_t maxSize, FirstLine& out) {
   const std::int64_t started = NowNs();
-  int fd = ::openat(dfd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return FirstLineCache::Got::NotRead;
+  const FileDescriptor fd = FileDescriptor::OpenAt(dfd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return FirstLineCache::Got::NotRead;
   struct stat st {};
-  FirstLineCache::Got got = FirstLineCache::Got::NotRead;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxSize) {
-    got = ReadFirstLine(fd, FirstLineCache::kHeldLine, out.bytes, out.end, out.more) ? FirstLineCache::Got::Read
-                                                                                    : FirstLineCache::Got::Failed;
-    out.stamp = FileStamp::Of(st);
-    out.settled = started - std::max(out.stamp.mtimeNs, out.stamp.ctimeNs) >= kTimestampStepNs;
-  }
-  ::close(fd);
-  return got;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxSize) return FirstLineCache::Got::NotRead;
+  const bool read = ReadFirstLine(fd.Get(), FirstLineCache::kHeldLine, out.bytes, out.end, out.more);
+  out.stamp = FileStamp::Of(st);
+  out.settled = started - std::max(out.stamp.mtimeNs, out.stamp.ctimeNs) >= kTimestampStepNs;
+  return read ? FirstLineCache::Got::Read : FirstLineCache::Got::Failed;
 }
 }  // namespace
-
-FileStamp FileStamp::Of(const struct stat& st) {
-  return FileStamp{st.st_ino, st.st_size, Ns(st.st_mtim), Ns(st.st_ctim)};
-}
 
 FirstLineCache::Got FirstLineCache::ReadInto(FolderEntry& entry, const char* path, bool stamped) {
   FirstLine line;
@@ -77,8 +68,9 @@ void FirstLineCache::ReadAhead(const String& folder, FolderSnapshot::Entries& en
     if (entries[i].kind == FolderEntry::File && entries[i].text && entries[i].line == FolderEntry::Unknown)
       todo.push_back(i);
   if (todo.size() < kWorthIt) return;
-  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return;
+  const FileDescriptor dir = FileDescriptor::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!dir) return;
+  const int dfd = dir.Get();
   struct Got {
     std::size_t entry;
     std::size_t at, size;  // in the slice's bytes
@@ -121,7 +113,6 @@ void FirstLineCache::ReadAhead(const String& folder, FolderSnapshot::Entries& en
     work(0);
     for (unsigned w = next; w < slices; ++w) work(w);
   }
-  ::close(dfd);
   for (const Slice& s : read)
     for (const Got& g : s.got)
       Hold(entries[g.entry], std::string_view(s.bytes).substr(g.at, g.size), g.end, g.more,
@@ -140,24 +131,22 @@ void FirstLineCache::HoldWritten(FolderEntry& entry, std::string_view content) {
 }
 
 bool FirstLineCache::StillCurrent(const FolderEntry& entry, const struct stat& st) {
-  if (entry.line != FolderEntry::Held || !entry.stamped) return false;
-  FileStamp held;
-  std::memcpy(&held, entry.lineData - sizeof(FileStamp), sizeof held);
-  return held == FileStamp::Of(st);
+  return entry.line == FolderEntry::Held && entry.stamp && *entry.stamp == FileStamp::Of(st);
 }
 
 void FirstLineCache::Hold(FolderEntry& e, std::string_view line, LineEnd end, bool more, const FileStamp* stamp) {
   Forget(e);
-  if (line.size() > UINT32_MAX - sizeof(FileStamp)) return;
+  if (line.size() > UINT32_MAX) return;
+  e.lineData = lines_.Add(line, e.lineChunk);
   if (stamp) {
-    // The stamp lies right before the line's bytes.
-    String both(reinterpret_cast<const char*>(stamp), sizeof *stamp);
-    both += line;
-    e.lineData = lines_.Add(both, e.lineChunk) + sizeof *stamp;
-  } else {
-    e.lineData = lines_.Add(line, e.lineChunk);
+    if (freeStamps_.empty()) {
+      e.stamp = &stamps_.emplace_back(*stamp);
+    } else {
+      e.stamp = freeStamps_.back();
+      freeStamps_.pop_back();
+      *e.stamp = *stamp;
+    }
   }
-  e.stamped = stamp != nullptr;
   e.lineSize = static_cast<std::uint32_t>(line.size());
   e.lineEnd = end;
   e.more = more;
@@ -174,11 +163,20 @@ void FirstLineCache::Serve(const FolderEntry& e, HeldLine& out) const {
 }
 
 void FirstLineCache::Forget(FolderEntry& e) {
-  if (e.line == FolderEntry::Held) lines_.Forget(e.lineChunk, e.lineSize + (e.stamped ? sizeof(FileStamp) : 0));
+  if (e.line == FolderEntry::Held) {
+    lines_.Forget(e.lineChunk, e.lineSize);
+    if (e.stamp) freeStamps_.push_back(e.stamp);
+  }
   e.line = FolderEntry::Unknown;
   e.lineData = nullptr;
+  e.stamp = nullptr;
   e.lineSize = 0;
-  e.stamped = false;
+}
+
+void FirstLineCache::Clear() {
+  lines_.Clear();
+  stamps_.clear();
+  freeStamps_.clear();
 }
 
 void FirstLineCache::ForgetAll(FolderSnapshot::Entries& entries) {
@@ -188,11 +186,8 @@ void FirstLineCache::ForgetAll(FolderSnapshot::Entries& entries) {
 void FirstLineCache::CompactIfWasteful(FolderSnapshot::Entries& entries) {
   if (!lines_.Wasteful()) return;
   ByteArena lines;
-  for (FolderEntry& e : entries) {
-    if (e.line != FolderEntry::Held) continue;
-    const std::size_t prefix = e.stamped ? sizeof(FileStamp) : 0;
-    e.lineData = lines.Add(std::string_view(e.lineData - prefix, e.lineSize + prefix), e.lineChunk) + prefix;
-  }
+  for (FolderEntry& e : entries)
+    if (e.line == FolderEntry::Held) e.lineData = lines.Add(std::string_view(e.lineData, e.lineSize), e.lineChunk);
   // Streams and rows that still show old lines keep their chunks alive.
   lines_ = std::move(lines);
 }

@@ -12,11 +12,14 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "framework/Object.h"
 #include "framework/files/ByteArena.h"
+#include "framework/files/FileStamp.h"
 #include "framework/files/FolderSnapshot.h"
 
 namespace fw::detail {
@@ -28,15 +31,6 @@ struct HeldLine {
   std::size_t size = 0;
   FolderEntry::LineEnd end = FolderEntry::NoEnd;
   bool more = false;
-};
-
-// The version of a file a line was read from.
-struct FileStamp {
-  ino_t ino;
-  off_t size;
-  std::int64_t mtimeNs, ctimeNs;
-  static FileStamp Of(const struct stat& st);
-  friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
 class FirstLineCache {
@@ -61,13 +55,17 @@ class FirstLineCache {
   void Serve(const FolderEntry& entry, HeldLine& out) const;
   void Forget(FolderEntry& entry);
   void ForgetAll(FolderSnapshot::Entries& entries);
-  void Clear() { lines_.Clear(); }
+  void Clear();
   // Copies the held lines into a fresh arena once most of the old is waste.
   void CompactIfWasteful(FolderSnapshot::Entries& entries);
 
  private:
   void Hold(FolderEntry& e, std::string_view line, FolderEntry::LineEnd end, bool more, const FileStamp* stamp);
   ByteArena lines_;
+  // The stamps of held lines (FolderEntry::stamp), at addresses that stay
+  // put; the place of a forgotten one is taken by the next.
+  std::deque<FileStamp> stamps_;
+  std::vector<FileStamp*> freeStamps_;
 };
 
 }  // namespace fw::detail

@@ -52,81 +52,110 @@ bool MakeFolders(const String& path) {
 }
 }  // namespace
 
-FolderItem::FolderItem() = default;
+// What a FolderItem knows of itself: its path or, for an item made by Item,
+// its place in its folder's listing.
+class FolderItem::Backing {
+ public:
+  // The path of an item made by Item is put together only when asked for:
+  // a listing loop asks most items for nothing but their type and first line.
+  const String& Path() const {
+    if (pathPending) MakePath();
+    return path;
+  }
+  void MakePath() const {
+    path = detail::JoinPath(listing->path, ListedName());
+    pathPending = false;
+  }
+  std::string_view ListedName() const { return {listedName, listedNameSize}; }
+  // The listing of this folder itself, looked up once for Count and Item.
+  detail::FolderListing& OwnListing() const {
+    if (!ownListing) ownListing = detail::ListingFor(Path()).get();
+    return *ownListing;
+  }
+  // This item's place in listing (its folder's), or npos when it is not listed.
+  std::size_t ListedIndex(const detail::FolderListing& listing) const;
+
+  mutable String path;
+  mutable bool pathPending = false;
+  // A listed name as short as a call file's, copied from its entry.
+  static constexpr std::size_t kShortName = detail::FolderEntry::kInlineName;
+  std::uint8_t listedNameSize = 0;
+  char listedName[kShortName];
+  // Set by Item: the folder's cached listing and this item's place in it, so
+  // that MacType and OpenAsTextFile in a listing loop cost no lookup.
+  // Listings live as long as the process (Folders), so a plain pointer is safe.
+  detail::FolderListing* listing = nullptr;
+  std::uint64_t listingGeneration = 0;
+  std::size_t listingIndex = 0;
+  mutable detail::FolderListing* ownListing = nullptr;
+};
+
+FolderItem::FolderItem() : b_(std::make_unique<Backing>()) {}
+FolderItem::~FolderItem() = default;
 
 Ref<FolderItem> FolderItem::FromPath(const String& path) {
   auto item = std::make_shared<FolderItem>();
-  item->path_ = Normalized(path);
+  item->b_->path = Normalized(path);
   return item;
 }
 
 String FolderItem::Name() const {
-  if (pathPending_) return String(listedName_, listedNameSize_);
-  return fs::path(path_).filename().string();
+  if (b_->pathPending) return String(b_->ListedName());
+  return fs::path(b_->path).filename().string();
 }
 
-void FolderItem::MakePath() const {
-  path_ = detail::JoinPath(listing_->path, std::string_view(listedName_, listedNameSize_));
-  pathPending_ = false;
-}
-String FolderItem::NativePath() const { return Path(); }
+String FolderItem::NativePath() const { return b_->Path(); }
 
 Ref<FolderItem> FolderItem::Parent() const {
-  if (Path() == "/" || Path().empty()) return nullptr;
-  return FromPath(ParentPath(Path()));
+  if (b_->Path() == "/" || b_->Path().empty()) return nullptr;
+  return FromPath(ParentPath(b_->Path()));
 }
 
-Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(Path(), name)); }
+Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(b_->Path(), name)); }
 
 bool FolderItem::Exists() const {
   struct stat st {};
-  return ::stat(Path().c_str(), &st) == 0;
+  return ::stat(b_->Path().c_str(), &st) == 0;
 }
 
 bool FolderItem::Directory() const {
   struct stat st {};
-  return ::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(b_->Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void FolderItem::CreateAsFolder() {
-  detail::OwnChange change(*detail::ListingFor(ParentPath(Path())));
-  if (::mkdir(Path().c_str(), 0777) == 0) change.Added(Name(), detail::FolderEntry::Folder, false);
+  detail::OwnChange change(*detail::ListingFor(ParentPath(b_->Path())));
+  if (::mkdir(b_->Path().c_str(), 0777) == 0) change.Added(Name(), detail::FolderEntry::Folder, false);
   else change.LeftNoTrace();
 }
 
 void FolderItem::Delete() {
-  detail::OwnChange change(*detail::ListingFor(ParentPath(Path())));
+  detail::OwnChange change(*detail::ListingFor(ParentPath(b_->Path())));
   const bool folder = Directory();
-  if ((folder ? ::rmdir(Path().c_str()) : ::unlink(Path().c_str())) != 0) return change.LeftNoTrace();
+  if ((folder ? ::rmdir(b_->Path().c_str()) : ::unlink(b_->Path().c_str())) != 0) return change.LeftNoTrace();
   change.Removed(Name());
   // A folder made again at this path is another one, with nothing in it yet.
-  if (folder) OwnListing().FolderRemoved();
+  if (folder) b_->OwnListing().FolderRemoved();
 }
 
-detail::FolderListing& FolderItem::OwnListing() const {
-  if (!ownListing_) ownListing_ = detail::ListingFor(Path()).get();
-  return *ownListing_;
-}
-
-std::size_t FolderItem::ListedIndex(const detail::FolderListing& listing) const {
+std::size_t FolderItem::Backing::ListedIndex(const detail::FolderListing& l) const {
   // Item set these; they hold until the listing changes.
-  if (listing_ == &listing && listingGeneration_ == listing.generation() &&
-      listingIndex_ < listing.entries().size())
-    return listingIndex_;
+  if (listing == &l && listingGeneration == l.generation() && listingIndex < l.entries().size())
+    return listingIndex;
   std::size_t index = 0;
-  std::string_view name = pathPending_ ? std::string_view(listedName_, listedNameSize_) : std::string_view(path_);
-  if (!pathPending_) name = name == "/" ? std::string_view() : name.substr(name.rfind('/') + 1);
-  return listing.Find(name, &index) ? index : String::npos;
+  std::string_view name = pathPending ? ListedName() : std::string_view(path);
+  if (!pathPending) name = name == "/" ? std::string_view() : name.substr(name.rfind('/') + 1);
+  return l.Find(name, &index) ? index : String::npos;
 }
 
 Int32 FolderItem::Count() const {
-  detail::FolderListing& listing = OwnListing();
+  detail::FolderListing& listing = b_->OwnListing();
   listing.Refresh();
   return static_cast<Int32>(std::min<std::size_t>(listing.entries().size(), 0x7fffffff));
 }
 
 Ref<FolderItem> FolderItem::Item(Int32 index) const {
-  detail::FolderListing& listing = OwnListing();
+  detail::FolderListing& listing = b_->OwnListing();
   listing.EnsureLoaded(index < 1 ? 0 : static_cast<std::size_t>(index));
   const auto& entries = listing.entries();
   if (index < 1 || static_cast<std::size_t>(index) > entries.size()) return nullptr;
@@ -137,49 +166,50 @@ Ref<FolderItem> FolderItem::Item(Int32 index) const {
   const std::string_view name = entry.Name();
   FolderItem* item = listing.items.Reclaim();
   if (item) {
-    item->path_.clear();
-    item->ownListing_ = nullptr;
+    item->b_->path.clear();
+    item->b_->ownListing = nullptr;
   } else {
     item = listing.items.HandOut(std::make_shared<FolderItem>()).get();
   }
-  static_assert(kShortName == detail::FolderEntry::kInlineName);
-  if (name.size() <= kShortName) {
+  Backing& b = *item->b_;
+  if (name.size() <= Backing::kShortName) {
     // A copy of fixed size is two moves, not a call.
-    std::memcpy(item->listedName_, entry.nameInline, kShortName);
-    item->listedNameSize_ = static_cast<std::uint8_t>(name.size());
-    item->pathPending_ = true;
+    std::memcpy(b.listedName, entry.nameInline, Backing::kShortName);
+    b.listedNameSize = static_cast<std::uint8_t>(name.size());
+    b.pathPending = true;
   } else {
-    item->pathPending_ = false;
-    item->path_ = detail::JoinPath(Path(), name);
+    b.pathPending = false;
+    b.path = detail::JoinPath(b_->Path(), name);
   }
-  item->listing_ = ownListing_;
-  item->listingGeneration_ = listing.generation();
-  item->listingIndex_ = i;
+  b.listing = &listing;
+  b.listingGeneration = listing.generation();
+  b.listingIndex = i;
   return listing.items.Last();
 }
 
 String FolderItem::MacType() const {
-  std::size_t index = listing_ ? ListedIndex(*listing_) : String::npos;
+  const Backing& b = *b_;
+  std::size_t index = b.listing ? b.ListedIndex(*b.listing) : String::npos;
   if (index != String::npos) {
-    const auto& entry = listing_->entries()[index];
+    const auto& entry = b.listing->entries()[index];
     if (entry.kind == detail::FolderEntry::Folder) return "fold";
     return entry.kind == detail::FolderEntry::File && entry.text ? "TEXT" : "";
   }
   struct stat st {};
-  if (::stat(Path().c_str(), &st) != 0) return "";
+  if (::stat(b_->Path().c_str(), &st) != 0) return "";
   if (S_ISDIR(st.st_mode)) return "fold";
   if (!S_ISREG(st.st_mode)) return "";
   String name = Name();
-  if (detail::HasTextName(name) || detail::HasTextAttribute(Path())) return "TEXT";
-  auto listing = detail::ListingFor(ParentPath(Path()));
+  if (detail::HasTextName(name) || detail::HasTextAttribute(b_->Path())) return "TEXT";
+  auto listing = detail::ListingFor(ParentPath(b_->Path()));
   const auto* e = listing->Find(name);
   return e && e->text ? "TEXT" : "";
 }
 
 Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   std::shared_ptr<detail::FolderListing> parent;
-  detail::FolderListing& listing = listing_ ? *listing_ : *(parent = detail::ListingFor(ParentPath(Path())));
-  std::size_t index = ListedIndex(listing);
+  detail::FolderListing& listing = b_->listing ? *b_->listing : *(parent = detail::ListingFor(ParentPath(b_->Path())));
+  std::size_t index = b_->ListedIndex(listing);
   // A first line held and current costs no reading (watched, no system call).
   if (index != String::npos) {
     // The stream handed out last is handed out again once nobody holds it;
@@ -190,7 +220,7 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
     bool unreadable = false;
     if (listing.FirstLine(index, held, &unreadable)) {
       // The path is needed only to read past the first line.
-      String path = held.more ? Path() : String();
+      String path = held.more ? b_->Path() : String();
       if (reused) {
         reused->b_->Restart(std::move(path));
         return listing.streams.Last();
@@ -202,15 +232,12 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   }
   // Never blocks: the entry may have become a FIFO or a device since it was
   // listed, and only a regular file is read.
-  int fd = ::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return nullptr;
+  auto fd = detail::FileDescriptor::Open(b_->Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return nullptr;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  auto backing = std::make_unique<TextInputStream::Backing>(fd);
-  backing->path = Path();
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto backing = std::make_unique<TextInputStream::Backing>(std::move(fd));
+  backing->path = b_->Path();
   // A file that opens but cannot be read (a bad sector) counts as one that
   // cannot be opened, rather than failing in the middle of its first line.
   try {
@@ -226,12 +253,12 @@ Ref<TextOutputStream> FolderItem::CreateTextFile(String* why) const {
     if (why) *why = std::strerror(err);
     return nullptr;
   };
-  String folder = ParentPath(Path());
+  String folder = ParentPath(b_->Path());
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return refused(errno);
   if (!S_ISDIR(st.st_mode)) return refused(ENOTDIR);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return refused(errno);
-  if (::stat(Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return refused(EISDIR);
+  if (::stat(b_->Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return refused(EISDIR);
   return std::make_shared<TextOutputStream>(
       std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name()));
 }
@@ -262,7 +289,7 @@ Ref<FolderItem> SpecialFolder::Preferences() {
 
 std::int64_t FolderItem::Length() const {
   struct stat st {};
-  if (::stat(Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (::stat(b_->Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
 }
 

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <unordered_map>
 
 #include "framework/system/Notice.h"
 
@@ -20,19 +19,14 @@ bool HasTextAttribute(const String& path) {
   return n == 4 && std::memcmp(buf, "TEXT", 4) == 0;
 }
 
-std::shared_ptr<FolderListing> ListingFor(const String& folderPath) {
-  // Never destroyed: the watcher may still reach listings while the
-  // application object goes, after static destructors have run.
-  static auto& listings = *new std::unordered_map<String, std::shared_ptr<FolderListing>>;
-  auto& slot = listings[folderPath];
-  if (!slot) slot = std::make_shared<FolderListing>(folderPath);
-  return slot;
+FolderListing::~FolderListing() {
+  if (watched_) watch_.Unwatch(*this);
 }
 
 void FolderListing::Refresh() {
   const bool begins = pass_.CountBeginsPass(entries().size());
   // A pass shows every change reported before it.
-  if (watched_ && begins) InotifyWatcher::CatchUp();
+  if (watched_ && begins) watch_.CatchUp();
   const bool current = loaded_ && !dirty_;
   if (watched_ && current) return;
   if (!watched_ && current && !begins) return;
@@ -93,8 +87,7 @@ bool FolderListing::IsText(std::string_view name) const {
 
 bool FolderListing::StartWatching() {
   String why;
-  InotifyWatcher* w = InotifyWatcher::Instance(&why);
-  if (!w || !w->Watch(path, *this, why)) {
+  if (!watch_.Watch(path, *this, why)) {
     poll_.NotWatched(path, why);
     return false;
   }
@@ -106,7 +99,7 @@ bool FolderListing::StartWatching() {
 
 void FolderListing::Drop(bool unwatch) {
   if (unwatch && watched_) {
-    InotifyWatcher::Forget(*this);
+    watch_.Unwatch(*this);
     watched_ = false;
   }
   snapshot_.Clear();

@@ -1,8 +1,8 @@
 #pragma once
-// The cached listing of one folder, shared by every FolderItem of that path:
-// its entries (FolderSnapshot) and the first line of each text file in it
-// (FirstLineCache), kept current by the process's inotify watch
-// (InotifyWatcher) or, where none can be had, by stat (PolledFolder).
+// The cached listing of one folder, shared by every FolderItem of that path
+// (Folders keeps it): its entries (FolderSnapshot) and the first line of each
+// text file in it (FirstLineCache), kept current by the process's inotify
+// watch (InotifyWatcher) or, where none can be had, by stat (PolledFolder).
 //
 // A listing loop asks Count, Item, MacType and OpenAsTextFile on every pass.
 // While the folder is watched, a pass makes no system call at all; changes
@@ -17,7 +17,7 @@
 #include "framework/Object.h"
 #include "framework/files/FirstLineCache.h"
 #include "framework/files/FolderSnapshot.h"
-#include "framework/qt/InotifyWatcher.h"
+#include "framework/files/InotifyWatcher.h"
 #include "framework/files/PolledFolder.h"
 #include "framework/files/Recycled.h"
 
@@ -47,7 +47,8 @@ class ListingPass {
 class FolderListing final : public WatchedFolder {
  public:
   using Kind = FolderEntry::Kind;
-  explicit FolderListing(String folderPath) : path(std::move(folderPath)) {}
+  FolderListing(String folderPath, InotifyWatcher& watch) : path(std::move(folderPath)), watch_(watch) {}
+  ~FolderListing();
   FolderListing(const FolderListing&) = delete;
   FolderListing& operator=(const FolderListing&) = delete;
 
@@ -101,6 +102,7 @@ class FolderListing final : public WatchedFolder {
   void OwnRemoved(bool wasCurrent, std::string_view name);
   void OwnFirstLine(std::string_view name, std::string_view content);
 
+  InotifyWatcher& watch_;
   FolderSnapshot snapshot_;
   FirstLineCache lines_;
   PolledFolder poll_;
@@ -120,7 +122,7 @@ class FolderListing final : public WatchedFolder {
   std::unordered_set<String> madeHere_;
 };
 
-// The one listing of that folder path.
+// The one listing of that folder path (Folders::ListingFor).
 std::shared_ptr<FolderListing> ListingFor(const String& folderPath);
 
 bool HasTextName(std::string_view name);  // ends in ".txt"

@@ -1,36 +1,31 @@
 #include "framework/files/FolderSnapshot.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
+#include <memory>
 
 namespace fw::detail {
 
 namespace {
-std::int64_t Ns(const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+struct CloseFolder {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+// An open folder stream that closes itself.
+using OpenFolder = std::unique_ptr<DIR, CloseFolder>;
 }  // namespace
-
-std::int64_t NowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return Ns(ts);
-}
-
-StatKey StatKey::Of(const struct stat& st) {
-  return StatKey{st.st_dev, st.st_ino, st.st_size, Ns(st.st_mtim), Ns(st.st_ctim)};
-}
 
 String JoinPath(const String& folder, std::string_view name) {
   return (std::filesystem::path(folder) / std::filesystem::path(name).relative_path()).string();
 }
 
 FolderEntry::FolderEntry(std::string_view name, ByteArena& names, Kind k, bool isText)
-    : lineData(nullptr), lineSize(0), lineChunk(0), nameSize(static_cast<std::uint16_t>(name.size())), kind(k),
-      text(isText), line(Unknown), lineEnd(NoEnd), more(false), stamped(false) {
+    : lineData(nullptr), stamp(nullptr), lineSize(0), lineChunk(0), nameSize(static_cast<std::uint16_t>(name.size())),
+      kind(k), text(isText), line(Unknown), lineEnd(NoEnd), more(false) {
   if (name.size() <= kInlineName) {
     std::memcpy(nameInline, name.data(), name.size());
   } else {
@@ -42,12 +37,13 @@ FolderEntry::FolderEntry(std::string_view name, ByteArena& names, Kind k, bool i
 void FolderEntry::TakeLine(FolderEntry& other) {
   line = other.line;
   lineData = other.lineData;
+  stamp = other.stamp;
   lineSize = other.lineSize;
   lineChunk = other.lineChunk;
   lineEnd = other.lineEnd;
   more = other.more;
-  stamped = other.stamped;
   other.line = Unknown;
+  other.stamp = nullptr;
 }
 
 bool FolderSnapshot::Read(const String& path, const TextTest& isText, Entries& gone) {
@@ -61,8 +57,9 @@ bool FolderSnapshot::Read(const String& path, const TextTest& isText, Entries& g
   String names;
   std::vector<Found> found;
   found.reserve(entries_.size() + 16);
-  DIR* d = ::opendir(path.c_str());
-  if (!d) return false;
+  OpenFolder folder(::opendir(path.c_str()));
+  if (!folder) return false;
+  DIR* const d = folder.get();
   const int dfd = ::dirfd(d);
   int error = 0;
   for (;;) {
@@ -92,7 +89,7 @@ bool FolderSnapshot::Read(const String& path, const TextTest& isText, Entries& g
     }
     found.push_back(f);
   }
-  ::closedir(d);
+  folder.reset();
   if (error) {
     errno = error;
     return false;

@@ -2,8 +2,6 @@
 // The entries of one folder as last read, sorted by the bytes of their names,
 // and how they change. Each entry also carries what the first-line cache
 // knows of it (FirstLineCache.h), where a listing loop reads it anyway.
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -11,6 +9,7 @@
 
 #include "framework/Object.h"
 #include "framework/files/ByteArena.h"
+#include "framework/files/FileStamp.h"
 
 namespace fw::detail {
 
@@ -29,6 +28,9 @@ struct FolderEntry {
     const char* nameData;
   };
   const char* lineData;  // Held: the first line, in the cache's bytes
+  // Held and checked by stat: the file's stat when the line was read, kept
+  // by the cache; null for a line the change events keep current.
+  FileStamp* stamp;
   std::uint32_t lineSize;
   std::uint32_t lineChunk;
   std::uint16_t nameSize;
@@ -36,30 +38,13 @@ struct FolderEntry {
   bool text;  // Mac type "TEXT"
   Line line;
   LineEnd lineEnd;
-  bool more;     // bytes follow the first line and its end
-  bool stamped;  // the held line is checked against the file's stat (FileStamp)
+  bool more;  // bytes follow the first line and its end
 
   FolderEntry(std::string_view name, ByteArena& names, Kind k, bool isText);
   std::string_view Name() const { return {nameSize <= kInlineName ? nameInline : nameData, nameSize}; }
   // Takes over what other knows of the same file's first line.
   void TakeLine(FolderEntry& other);
 };
-
-// Identity and version of a file or folder as stat reports it. The change
-// time moves on every write, rename and change of permissions.
-struct StatKey {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  std::int64_t mtimeNs = 0, ctimeNs = 0;
-  static StatKey Of(const struct stat& st);
-  friend bool operator==(const StatKey&, const StatKey&) = default;
-};
-
-std::int64_t NowNs();  // the wall clock that file timestamps follow
-// Timestamps move in steps of the kernel's clock tick (up to 10 ms): a change
-// within the same step as a reading may leave the stat as it was.
-constexpr std::int64_t kTimestampStepNs = 20'000'000;
 
 class FolderSnapshot {
  public:

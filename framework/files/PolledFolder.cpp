@@ -16,7 +16,7 @@ bool PolledFolder::Current(const struct stat& st) const {
 }
 
 void PolledFolder::Read(const struct stat& st, std::int64_t started) {
-  sig_ = StatKey::Of(st);
+  sig_ = FileStamp::Of(st);
   racy_ = started - sig_.mtimeNs < kTimestampStepNs;
   lastReadEnd_ = NowNs();
   lastReadCost_ = lastReadEnd_ - started;
@@ -25,7 +25,7 @@ void PolledFolder::Read(const struct stat& st, std::int64_t started) {
 bool PolledFolder::TakeOwnChange(const String& path, bool wasCurrent) {
   struct stat st {};
   if (!wasCurrent || ::stat(path.c_str(), &st) != 0) return false;
-  sig_ = StatKey::Of(st);
+  sig_ = FileStamp::Of(st);
   return true;
 }
 

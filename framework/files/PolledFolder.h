@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "framework/Object.h"
-#include "framework/files/FolderSnapshot.h"
+#include "framework/files/FileStamp.h"
 
 namespace fw::detail {
 
@@ -18,7 +18,7 @@ class PolledFolder {
   // Says once for this folder why it is not watched.
   void NotWatched(const String& path, const String& why);
   // The folder's stat is the one its entries were last read under.
-  bool Unchanged(const struct stat& st) const { return StatKey::Of(st) == sig_; }
+  bool Unchanged(const struct stat& st) const { return FileStamp::Of(st) == sig_; }
   // A read that must be checked by reading again: it fell within the
   // timestamp step of a change, so a change right after it may have left
   // the stat as it was.
@@ -33,7 +33,7 @@ class PolledFolder {
   bool TakeOwnChange(const String& path, bool wasCurrent);
 
  private:
-  StatKey sig_;
+  FileStamp sig_;
   bool racy_ = false;
   bool told_ = false;
   std::int64_t lastReadEnd_ = 0, lastReadCost_ = 0;

@@ -9,6 +9,7 @@
 #include "framework/TextOutputStream.h"
 #include "framework/files/FirstLineCache.h"
 #include "framework/files/FolderListing.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw {
 
@@ -20,7 +21,7 @@ namespace fw {
 // from the file when it is used as a string.
 class TextInputStream::Backing {
  public:
-  explicit Backing(int fd) : fd(fd) {}
+  explicit Backing(detail::FileDescriptor file) : fd(std::move(file)) {}
   Backing(detail::HeldLine line, String path) : held(std::move(line)), holding(true), path(std::move(path)) {}
   // Starts over on the line just put in held, as a new stream would.
   void Restart(String linePath) {
@@ -47,7 +48,7 @@ class TextInputStream::Backing {
   bool holding = false;  // reading from held, not yet from buf and fd
   bool served = false;   // the held line has been handed out
   std::size_t pos = 0;
-  int fd = -1;
+  detail::FileDescriptor fd;
   String path;  // for error reports, and to read past a held line
 };
 

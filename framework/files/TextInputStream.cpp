@@ -15,13 +15,10 @@ namespace fw {
 
 TextInputStream::Backing::~Backing() { CloseFd(); }
 
-void TextInputStream::Backing::CloseFd() {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
+void TextInputStream::Backing::CloseFd() { fd.Reset(); }
 
 bool TextInputStream::Backing::Fill() {
-  if (fd < 0) return false;
+  if (!fd) return false;
   // Drop what was consumed so a long file does not pile up in memory.
   if (pos > 0 && pos == buf.size()) {
     buf.clear();
@@ -32,7 +29,7 @@ bool TextInputStream::Backing::Fill() {
   }
   char chunk[1 << 16];
   for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
     if (n > 0) {
       buf.append(chunk, static_cast<std::size_t>(n));
       return true;
@@ -72,10 +69,10 @@ void TextInputStream::Backing::Unhold() {
 }
 
 void TextInputStream::Backing::OpenAt(off_t offset) {
-  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  fd = detail::FileDescriptor::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, offset, SEEK_SET) != offset) {
-    int err = fd < 0 ? errno : EIO;
+  if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd.Get(), offset, SEEK_SET) != offset) {
+    int err = !fd ? errno : EIO;
     CloseFd();
     throw IOException("cannot read " + path + ": " + std::strerror(err));
   }

@@ -7,6 +7,8 @@
 namespace fw::gui {
 namespace {
 
+// The one live window of each class the program shows by its class name:
+// process-wide, as the classes are.
 std::map<String, Ref<Window>>& Registry() {
   static std::map<String, Ref<Window>> windows;
   return windows;

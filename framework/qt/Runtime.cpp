@@ -11,11 +11,14 @@
 
 #include "framework/Application.h"
 #include "framework/RuntimeInternal.h"
+#include "framework/files/Folders.h"
 
 namespace fw {
 
 namespace {
 
+// The runtime's own state, process-wide as the one QApplication and the one
+// run it drives are.
 struct Registry {
   std::deque<ClassRecord> records;  // stable addresses for the pointers handed out
   std::unordered_map<String, const ClassRecord*> byName;
@@ -183,6 +186,8 @@ void RuntimeModuleFinalization() {
     }
   }
   appObject = nullptr;
+  // The folder watch is read on the event loop and goes with it.
+  detail::Folders::Process().EndWatching();
   // Widgets and sockets must go while Qt is still whole, not among the
   // static destructors after main returns.
   delete QCoreApplication::instance();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/RuntimeInternal.h"
 #include "framework/system/SerialLine.h"
 
 namespace fw {
@@ -26,10 +27,6 @@ bool Refused(const String& device, const String& why) {
   ReportFailure("cannot open serial port " + device + ": " + why);
   return false;
 }
-
-// Keeps the object alive while its own event handlers run: a handler may
-// drop the last reference to it.
-std::shared_ptr<Object> KeepAlive(Object& o) { return o.weak_from_this().lock(); }
 
 }  // namespace
 
@@ -54,8 +51,8 @@ int Serial::Backing::Apply() {
   s.stopBits = stop == 0 ? 1 : 2;
   s.rtsCts = cts;
   s.xonXoff = xon;
-  if (int e = detail::ApplyLineSettings(fd_, s)) return e;
-  if (int e = detail::SetDtr(fd_, dtr); e && !isPty_) return e;  // a pty has no modem lines
+  if (int e = detail::ApplyLineSettings(fd_.Get(), s)) return e;
+  if (int e = detail::SetDtr(fd_.Get(), dtr); e && !isPty_) return e;  // a pty has no modem lines
   return 0;
 }
 
@@ -66,10 +63,10 @@ bool Serial::Backing::Open() {
     return false;
   }
   const String path = port->InputDriverName();
-  if (fd_ >= 0 && path != device_) CloseDescriptor();
-  if (fd_ < 0) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+  if (fd_ && path != device_) CloseDescriptor();
+  if (!fd_) {
+    auto fd = detail::FileDescriptor::Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!fd) {
       lastError = errno;
       return Refused(path, std::strerror(lastError));
     }
@@ -79,15 +76,14 @@ bool Serial::Backing::Open() {
     // without warning leaves it set on a pseudo-terminal whose other side
     // stays open (a device server's bridge), and the next copy, run as an
     // ordinary user, could not open the line at all.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       lastError = errno == EWOULDBLOCK ? EBUSY : errno;
-      ::close(fd);
       return Refused(path, lastError == EBUSY ? String("locked by another reader of the line")
                                               : std::strerror(lastError));
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     device_ = path;
-    isPty_ = detail::IsPseudoTerminal(fd_);
+    isPty_ = detail::IsPseudoTerminal(fd_.Get());
   }
   // Applied also to a line already open. Settings that cannot be applied
   // close the port, so that the caller's "unable to open" matches the line.
@@ -97,7 +93,7 @@ bool Serial::Backing::Open() {
     return Refused(path, String("line settings refused: ") + std::strerror(e));
   }
   lastError = 0;
-  notifier_.setSocket(fd_);
+  notifier_.setSocket(fd_.Get());
   notifier_.setEnabled(true);
   return true;
 }
@@ -109,17 +105,16 @@ void Serial::Backing::CloseDescriptor() {
   // loop for ever.
   notifier_.setEnabled(false);
   notifier_.setSocket(-1);
-  if (fd_ >= 0) {
+  if (fd_) {
     // Failures are moot on a line that went away.
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-    fd_ = -1;
+    ::flock(fd_.Get(), LOCK_UN);
+    fd_.Reset();
     ++generation_;
   }
 }
 
 void Serial::Backing::SettingChanged() {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   // A failure is only noted: a line that went away is reported by the read
   // side, once, and Open reports anything else.
   lastError = Apply();
@@ -132,14 +127,14 @@ String Serial::Backing::ReadAll() {
 }
 
 void Serial::Backing::OnReadable() {
-  auto keep = KeepAlive(owner_);
-  if (fd_ < 0) return;
+  auto keep = detail::KeepAlive(owner_);
+  if (!fd_) return;
   int failure = 0;
   bool got = false;
   size_t total = 0;
   char chunk[4096];
   while (total < kMaxReadPerWake) {
-    ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    ssize_t n = ::read(fd_.Get(), chunk, sizeof chunk);
     if (n > 0) {
       buffer_.append(chunk, static_cast<size_t>(n));
       total += static_cast<size_t>(n);
@@ -154,7 +149,7 @@ void Serial::Backing::OnReadable() {
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!got) {
         // Woken with nothing to read: only a hang-up or an error does that.
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.Get(), POLLIN, 0};
         if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) failure = EIO;
       }
       break;

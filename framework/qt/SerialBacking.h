@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "framework/Serial.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw {
 
@@ -28,7 +29,7 @@ class Serial::Backing {
 
   bool Open();
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.Valid(); }
   String ReadAll();
   // A line setting changed: an open line takes it at once.
   void SettingChanged();
@@ -39,7 +40,7 @@ class Serial::Backing {
   void CloseDescriptor();
 
   Serial& owner_;
-  int fd_ = -1;
+  detail::FileDescriptor fd_;
   String device_;
   bool isPty_ = false;
   unsigned generation_ = 0;  // bumped at every close, so a stale failure is not reported

@@ -1,6 +1,6 @@
 #include "framework/ServerSocket.h"
 
-#include "framework/qt/TcpBacking.h"
+#include "framework/qt/ServerSocketBacking.h"
 
 namespace fw {
 

@@ -1,6 +1,6 @@
 #include "framework/TCPSocket.h"
 
-#include "framework/qt/TcpBacking.h"
+#include "framework/qt/TcpSocketBacking.h"
 
 namespace fw {
 

@@ -3,6 +3,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "framework/RuntimeInternal.h"
+
 namespace fw {
 
 class Timer::Backing {
@@ -21,8 +23,7 @@ class Timer::Backing {
 Timer::Timer() : b_(std::make_unique<Backing>()) {
   b_->timer->setTimerType(Qt::PreciseTimer);
   QObject::connect(b_->timer, &QTimer::timeout, [this] {
-    // The handler may drop the last reference to this timer.
-    std::shared_ptr<Object> keep = weak_from_this().lock();
+    auto keep = detail::KeepAlive(*this);
     if (b_->mode == ModeSingle) b_->mode = ModeOff;
     Action.Raise();
   });

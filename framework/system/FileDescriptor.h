@@ -1,5 +1,6 @@
 #pragma once
 // A file descriptor that closes itself: no failure path has to remember.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,14 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  // open(2) and openat(2); invalid, with errno set, when they fail.
+  static FileDescriptor Open(const char* path, int flags, mode_t mode = 0) {
+    return FileDescriptor(::open(path, flags, mode));
+  }
+  static FileDescriptor OpenAt(int folder, const char* name, int flags, mode_t mode = 0) {
+    return FileDescriptor(::openat(folder, name, flags, mode));
+  }
 
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }

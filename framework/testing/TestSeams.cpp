@@ -17,6 +17,7 @@
 namespace fw {
 namespace {
 
+// Set by a test for every dialog and date of its process.
 std::function<ModalAnswer(const ModalRequest&)>& Answerer() {
   static std::function<ModalAnswer(const ModalRequest&)> answerer;
   return answerer;

@@ -12,7 +12,7 @@
 #include "framework/Testing.h"
 #include "framework/Runtime.h"
 #include "framework/ServerSocket.h"
-#include "framework/qt/TcpBacking.h"
+#include "framework/qt/TcpSocketBacking.h"
 #include "support/TcpClient.h"
 #include "support/WaitFor.h"
 

@@ -1,48 +1,17 @@
 #pragma once
-// The Qt objects behind TCPSocket and ServerSocket.
+// The QTcpServer behind a ServerSocket, and the queue of connections it
+// accepted that wait for a free slot.
 
 #include <QObject>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <deque>
 #include <functional>
 
 #include "framework/ServerSocket.h"
-#include "framework/TCPSocket.h"
+#include "framework/qt/TcpSocketBacking.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw {
-
-class TCPSocket::Backing {
- public:
-  explicit Backing(TCPSocket& owner);
-  ~Backing();
-  Backing(const Backing&) = delete;
-  Backing& operator=(const Backing&) = delete;
-
-  // Takes over an accepted connection. False (and the descriptor still the
-  // caller's) when Qt refuses it.
-  bool Attach(qintptr descriptor);
-  // Already serving a connection, or done with one: a socket serves once.
-  bool InUse() const { return sock_ != nullptr; }
-  bool IsConnected() const;
-  qintptr Descriptor() const { return sock_ ? sock_->socketDescriptor() : -1; }
-  String ReadAll();
-  void Close();
-
-  Int32 lastError = 0;
-  // Set by the server holding the socket: the connection is over, free its slot.
-  std::function<void()> onEnded;
-
- private:
-  void OnReadyRead();
-  void OnError(QAbstractSocket::SocketError error);
-  void End(Int32 code);
-
-  TCPSocket& owner_;
-  QTcpSocket* sock_ = nullptr;
-  String leftover_;  // taken from the connection as it ended, not yet read
-  bool ended_ = false;
-};
 
 class ServerSocket::Backing {
  public:
@@ -89,7 +58,7 @@ class ServerSocket::Backing {
   Listener listener_{*this};
   bool paused_ = false;
   bool serveScheduled_ = false;
-  std::deque<qintptr> held_;  // accepted, waiting for a free slot
+  std::deque<detail::FileDescriptor> held_;  // accepted, waiting for a free slot
   std::vector<Ref<TCPSocket>> waiting_;
   std::vector<Ref<TCPSocket>> connected_;
 };

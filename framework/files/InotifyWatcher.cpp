@@ -1,10 +1,8 @@
-#include "framework/qt/InotifyWatcher.h"
+#include "framework/files/InotifyWatcher.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,45 +21,39 @@ constexpr std::uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 constexpr std::uint32_t kArrivals = IN_MOVED_TO | IN_CREATE;
 }  // namespace
 
-InotifyWatcher* InotifyWatcher::Instance(String* why) {
-  if (instance_) return instance_;
-  if (!QCoreApplication::instance()) {
-    if (why) *why = "no event loop";
-    return nullptr;
+bool InotifyWatcher::Start(String& why) {
+  if (fd_) return true;
+  if (!ReadReady::Possible()) {
+    why = "no event loop";
+    return false;
   }
-  int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) {
-    if (why) *why = String("inotify: ") + std::strerror(errno);
-    return nullptr;
+  fd_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!fd_) {
+    why = String("inotify: ") + std::strerror(errno);
+    return false;
   }
-  instance_ = new InotifyWatcher(fd);  // lives as long as the application object
-  return instance_;
+  // One read per wake-up: the loop calls again while more is queued.
+  ready_ = std::make_unique<ReadReady>(fd_.Get(), [this] { Read(); });
+  return true;
 }
 
 void InotifyWatcher::CatchUp() {
-  if (instance_)
-    while (instance_ && instance_->Read()) {
+  if (fd_)
+    while (Read()) {
     }
 }
 
-void InotifyWatcher::Forget(WatchedFolder& folder) {
-  if (instance_) instance_->Unwatch(folder);
-}
-
-InotifyWatcher::InotifyWatcher(int fd) : fd_(fd) {
-  notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, QCoreApplication::instance());
-  // One read per wake-up: the notifier fires again while more is queued.
-  QObject::connect(notifier_, &QSocketNotifier::activated, [this] { Read(); });
+void InotifyWatcher::End() {
   // Without the event loop no change would be seen any more.
-  QObject::connect(notifier_, &QObject::destroyed, [this] {
-    LoseAll();
-    ::close(fd_);
-    instance_ = nullptr;
-    delete this;
-  });
+  LoseAll();
+  ready_.reset();
+  fd_.Reset();
+  uses_.clear();
+  watchesOf_.clear();
 }
 
 bool InotifyWatcher::Watch(const String& path, WatchedFolder& folder, String& why) {
+  if (!Start(why)) return false;
   if (path.empty() || path[0] != '/') {
     why = "a relative path moves with the working folder";
     return false;
@@ -80,7 +72,7 @@ bool InotifyWatcher::Watch(const String& path, WatchedFolder& folder, String& wh
 
 bool InotifyWatcher::Add(const String& path, std::uint32_t mask, WatchedFolder& folder, bool own) {
   // Masks only grow: the same folder may be one listing's own and another's ancestor.
-  int wd = ::inotify_add_watch(fd_, path.c_str(), mask | IN_ONLYDIR | IN_MASK_ADD);
+  int wd = ::inotify_add_watch(fd_.Get(), path.c_str(), mask | IN_ONLYDIR | IN_MASK_ADD);
   if (wd < 0) return false;  // ENOSPC at the watch limit, EACCES, ENOENT
   uses_[wd].push_back(Use{&folder, own});
   watchesOf_[&folder].push_back(wd);
@@ -95,7 +87,7 @@ void InotifyWatcher::Unwatch(WatchedFolder& folder) {
     if (it == uses_.end()) continue;
     std::erase_if(it->second, [&](const Use& u) { return u.folder == &folder; });
     if (it->second.empty()) {
-      ::inotify_rm_watch(fd_, wd);  // EINVAL when the kernel already dropped it
+      ::inotify_rm_watch(fd_.Get(), wd);  // EINVAL when the kernel already dropped it
       uses_.erase(it);
     }
   }
@@ -103,7 +95,7 @@ void InotifyWatcher::Unwatch(WatchedFolder& folder) {
 }
 
 bool InotifyWatcher::Read() {
-  ssize_t n = ::read(fd_, buf_, sizeof buf_);
+  ssize_t n = ::read(fd_.Get(), buf_, sizeof buf_);
   if (n <= 0) {
     if (n < 0 && errno != EAGAIN && errno != EINTR) LoseAll();
     return false;

@@ -1,14 +1,16 @@
 #pragma once
-// The process's one inotify instance, read on the event loop: no thread, and
-// nothing runs while nothing changes.
+// The process's one inotify instance (it lives in Folders), read on the
+// event loop: no thread, and nothing runs while nothing changes.
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "framework/Object.h"
+#include "framework/system/FileDescriptor.h"
+#include "framework/system/ReadReady.h"
 
-class QSocketNotifier;
 struct inotify_event;
 
 namespace fw::detail {
@@ -31,19 +33,24 @@ class WatchedFolder {
 
 class InotifyWatcher {
  public:
-  // Null where inotify or the event loop is not to be had; why says which.
-  static InotifyWatcher* Instance(String* why = nullptr);
-  // Applies the events queued so far, without waiting for the event loop.
-  static void CatchUp();
-  // Stops telling folder anything, if a watcher exists.
-  static void Forget(WatchedFolder& folder);
+  InotifyWatcher() = default;
+  ~InotifyWatcher() { End(); }
+  InotifyWatcher(const InotifyWatcher&) = delete;
+  InotifyWatcher& operator=(const InotifyWatcher&) = delete;
 
   // Watches every ancestor of path from the root down, then path itself:
   // whatever is renamed or removed along the path after its watch is set is
-  // reported, so the folder watched is the one the path names. False, with
-  // why, when no watch can be had.
+  // reported, so the folder watched is the one the path names. The inotify
+  // instance is made on the first watch. False, with why, when no watch can
+  // be had (no event loop, no inotify instance, or no watch left).
   bool Watch(const String& path, WatchedFolder& folder, String& why);
+  // Stops telling folder anything.
   void Unwatch(WatchedFolder& folder);
+  // Applies the events queued so far, without waiting for the event loop.
+  void CatchUp();
+  // The event loop that reads the instance ends: every folder watched loses
+  // its watch, and the instance goes.
+  void End();
 
  private:
   struct Use {
@@ -51,16 +58,15 @@ class InotifyWatcher {
     bool own;  // its own folder, not an ancestor
   };
 
-  explicit InotifyWatcher(int fd);
+  bool Start(String& why);
   bool Add(const String& path, std::uint32_t mask, WatchedFolder& folder, bool own);
   // Applies what one read brings; false once nothing is queued.
   bool Read();
   void Dispatch(const ::inotify_event& ev);
   void LoseAll();
 
-  static inline InotifyWatcher* instance_ = nullptr;
-  int fd_;
-  QSocketNotifier* notifier_ = nullptr;
+  FileDescriptor fd_;
+  std::unique_ptr<ReadReady> ready_;
   std::unordered_map<int, std::vector<Use>> uses_;
   std::unordered_map<WatchedFolder*, std::vector<int>> watchesOf_;
   alignas(8) char buf_[64 * 1024];
