@@ -62,7 +62,7 @@ class SerialRoad : public ::testing::Test {
     ASSERT_TRUE(fw::RuntimeCheckCast<fw::RectControl>(fw::RuntimeWindowControlByName(Window1(), "serialOpen"))->Visible());
     ASSERT_TRUE(program.app()->myPort->IsOpen());
   }
-  bool BufferIs(const std::string& s) { return program.app()->buffer == s; }
+  bool BufferIs(const std::string& s) { return program.app()->buffer() == s; }
 
   tptest::ListedPty pty;
   Program program;
@@ -71,7 +71,7 @@ class SerialRoad : public ::testing::Test {
 TEST_F(SerialRoad, RecordsInEveryLineEndFormBecomeOneFileEachInOrder) {
   std::string before = capture::CallFileStamp(fw::Date());
   pty.Write("first" + CR + LF + "second" + LF + "third" + CR + "fou");
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer.find("fou") != std::string::npos; }));
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer().find("fou") != std::string::npos; }));
   pty.Write("rth" + LF + LF + "fifth" + LF + CR);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 5; }, 8000));
   std::string after = capture::CallFileStamp(fw::Date());
@@ -91,7 +91,7 @@ TEST_F(SerialRoad, DeliveryBoundaryCrThenLfLeavesCrCrAndNoEmptyFile) {
   ASSERT_TRUE(RunUntil([&] { return BufferIs("abc" + CR); }, 400));
   pty.Write(LF + "def" + CR);
   ASSERT_TRUE(RunUntil([&] { return BufferIs("abc" + CR + CR + "def" + CR); }, 400));
-  ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2 && program.app()->buffer.empty(); }, 5000));
+  ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2 && program.app()->buffer().empty(); }, 5000));
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"abc", "def"}));
 }
 
@@ -148,7 +148,7 @@ TEST_F(SerialRoad, TextWithoutLineEndWaitsForTheDeadlineThenGoesWhole) {
   timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 1; }, 2000));
   EXPECT_EQ(program.CallContents(), std::vector<std::string>{"partial more"});
-  EXPECT_TRUE(program.app()->buffer.empty());
+  EXPECT_TRUE(program.app()->buffer().empty());
 }
 
 // A flood taken from the buffer must not leave its storage behind, whether
@@ -163,9 +163,9 @@ TEST_F(SerialRoad, BufferEmptiedOfAFloodLetsItsStorageGo) {
     capture::AppendDelivery(program.app()->myPort->line, r.delivery);
     program.app()->timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
     ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == files + 1; }, 3000));
-    EXPECT_EQ(program.app()->buffer, r.rest);
-    EXPECT_LT(program.app()->buffer.capacity(), 4096u) << "the emptied buffer keeps the flood's storage";
-    fw::String().swap(program.app()->buffer);
+    EXPECT_EQ(program.app()->buffer(), r.rest);
+    EXPECT_LT(program.app()->buffer().capacity(), 4096u) << "the emptied buffer keeps the flood's storage";
+    program.app()->input.TakeAll();
   }
 }
 
@@ -176,7 +176,7 @@ TEST_F(SerialRoad, PartialLineBehindATakenLineWaitsFromThatTick) {
   EXPECT_GT(program.app()->timeout->TotalSeconds(), fw::Date().TotalSeconds() + 9.0);
   fw::testing::RunEventLoopFor(1100);
   EXPECT_EQ(program.CallContents(), std::vector<std::string>{"one"});
-  EXPECT_EQ(program.app()->buffer, "tail");
+  EXPECT_EQ(program.app()->buffer(), "tail");
 }
 
 TEST_F(SerialRoad, UnwritableCallFileKeepsRecordUntilTheFolderReturns) {
@@ -185,9 +185,9 @@ TEST_F(SerialRoad, UnwritableCallFileKeepsRecordUntilTheFolderReturns) {
   pty.Write("billable" + CR + "next" + CR);
   // Several ticks fail; each is reported and the record stays first in line.
   ASSERT_TRUE(RunUntil([&] { return fw::UnhandledExceptionCount() >= before + 2; }, 3000));
-  EXPECT_EQ(program.app()->buffer, "billable" + CR + "next" + CR);
+  EXPECT_EQ(program.app()->buffer(), "billable" + CR + "next" + CR);
   pty.Write("more" + CR);
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer == "billable" + CR + "next" + CR + "more" + CR; }, 1000))
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer() == "billable" + CR + "next" + CR + "more" + CR; }, 1000))
       << "input stopped while call files failed";
 
   std::filesystem::create_directory(program.callsDir());
@@ -236,7 +236,7 @@ TEST_F(TcpRoad, TwoConnectionsShareOneBufferInDeliveryOrder) {
   tptest::IPSocketServer listener;
   tptest::TcpClient a(listener.port()), b(listener.port());
   a.Send("from a" + CR);
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer.find("from a") != std::string::npos; }, 400));
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer().find("from a") != std::string::npos; }, 400));
   b.Send("from b" + CR);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2; }));
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"from a", "from b"}));
