@@ -10,6 +10,7 @@
 #include "capture/App.h"
 #include "capture/CallFile.h"
 #include "capture/Input.h"
+#include "capture/SourceLines.h"
 #include "capture/customPort.h"
 #include "capture/secondTimer.h"
 #include "framework/Date.h"
@@ -168,6 +169,64 @@ TEST_F(SerialRoad, BufferEmptiedOfAFloodLetsItsStorageGo) {
     program.app()->input.TakeAll();
   }
 }
+
+// A line longer than a call file may be is cut into pieces of exactly that
+// length, in order, whether its line end comes in the same delivery or later.
+struct LongLineRow {
+  const char* name;
+  std::vector<size_t> deliveries;  // the line's bytes in deliveries of these sizes, a CR after the last
+  bool behindAnotherLine;          // another input's unfinished line stands at the buffer's end
+  std::vector<size_t> files;
+};
+void PrintTo(const LongLineRow& r, std::ostream* os) { *os << r.name; }
+
+class LongLineEnd : public ::testing::TestWithParam<LongLineRow> {};
+
+TEST_P(LongLineEnd, NoCallFileIsLongerThanTheLongestLineWhereverTheLineEndArrives) {
+  constexpr size_t L = capture::kLongestLine;
+  Program program;
+  program.Start();
+  capture::SourceLine other("another input");
+  if (GetParam().behindAnotherLine) capture::AppendDelivery(other, "still arriving");
+  std::string line;
+  const std::vector<size_t>& deliveries = GetParam().deliveries;
+  for (size_t d = 0; d < deliveries.size(); ++d) {
+    std::string part(deliveries[d], '\0');
+    for (size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>('!' + (line.size() + i) * 7 % 90);
+    line += part;
+    if (d + 1 == deliveries.size()) part += CR;
+    capture::AppendDelivery(program.app()->myPort->line, part);
+  }
+  for (int t = 0; t < 20 && program.app()->buffer().find(CR) != std::string::npos; ++t) Program::Tick();
+
+  std::string joined;
+  std::vector<size_t> sizes;
+  for (const auto& f : program.CallFiles()) {
+    EXPECT_LE(f.content.size(), L) << f.name;
+    joined += f.content;
+    sizes.push_back(f.content.size());
+  }
+  EXPECT_EQ(sizes, GetParam().files);
+  EXPECT_TRUE(joined == line) << "the pieces are not the line in order";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LongLineEnd,
+    ::testing::Values(
+        LongLineRow{"OneByteOverWithItsLineEnd", {capture::kLongestLine + 1}, false, {capture::kLongestLine, 1}},
+        LongLineRow{"ThreeTimesOverInOneDelivery",
+                    {3 * capture::kLongestLine + 5},
+                    false,
+                    {capture::kLongestLine, capture::kLongestLine, capture::kLongestLine, 5}},
+        LongLineRow{"LineEndInALaterDelivery",
+                    {10u << 20, 10u << 20},
+                    false,
+                    {capture::kLongestLine, (20u << 20) - capture::kLongestLine}},
+        LongLineRow{"BehindAnotherInputsUnfinishedLine",
+                    {capture::kLongestLine + 1},
+                    true,
+                    {capture::kLongestLine, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialRoad, PartialLineBehindATakenLineWaitsFromThatTick) {
   pty.Write("one" + CR + "tail");
