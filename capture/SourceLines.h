@@ -65,8 +65,8 @@ class InputBuffer {
   // The source is gone: its unfinished line becomes a record.
   void End(SourceLine& source);
   // Text that no input delivered, as it stands: its unfinished end is no
-  // source's line and waits for the buffer's deadline. Goes in before a
-  // source's unfinished line, ended by a CR then.
+  // source's line and waits for the buffer's deadline. With a source's line
+  // at the end it goes in before that line, as whole lines.
   void Append(fw::String text);
 
   // For the record splitter, at the start of each tick: a line whose source's
