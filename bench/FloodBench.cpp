@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   program.Start();
   // A few ordinary call files first, as a folder in use has.
   for (int i = 0; i < 10; ++i) capture::AppendDelivery(App()->myPort->line, "before " + std::to_string(i) + "\r\n");
-  fw::testing::RunEventLoopUntil([] { return App()->buffer.empty(); }, 120000);
+  fw::testing::RunEventLoopUntil([] { return App()->buffer().empty(); }, 120000);
   fw::testing::RunEventLoopFor(1200);  // the idle tick clears the buffer line
   const long before = tptest::StatusKb(getpid(), "VmRSS");
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const double deliverS = tptest::SecondsSince(t0);
   const long during = tptest::StatusKb(getpid(), "VmRSS");
   // Stored at its deadline, ten seconds after the last slice.
-  const bool stored = fw::testing::RunEventLoopUntil([] { return App()->buffer.empty(); }, 60000);
+  const bool stored = fw::testing::RunEventLoopUntil([] { return App()->buffer().empty(); }, 60000);
   fw::testing::RunEventLoopFor(1200);  // the next tick finds the buffer empty
   const long after = tptest::StatusKb(getpid(), "VmRSS");
   const long peak = tptest::StatusKb(getpid(), "VmHWM");
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   std::vector<double> later;
   const int rows0 = tptest::Program::FileList()->ListCount();
   for (int i = 0; i < ticks; ++i) {
-    App()->buffer = "after " + std::to_string(i) + "\r";
+    App()->input.Append("after " + std::to_string(i) + "\r");
     auto t1 = tptest::SteadyClock::now();
     App()->regularTimer->Action.Raise();
     later.push_back(Ms(t1, tptest::SteadyClock::now()));

@@ -168,7 +168,7 @@ void BM_Tick(benchmark::State& state) {
   const int unhandled = fw::UnhandledExceptionCount();
   size_t serial = 0;
   for (auto _ : state) {
-    App()->buffer = Record(serial++) + "\r";
+    App()->input.Append(Record(serial++) + "\r");
     auto t0 = tptest::SteadyClock::now();
     App()->regularTimer->Action.Raise();
     auto t1 = tptest::SteadyClock::now();
@@ -178,7 +178,7 @@ void BM_Tick(benchmark::State& state) {
     fw::Ref<fw::FolderItem> written = App()->pref_path->Child(t.lastFileName + fw::Str(t.suffix) + ".txt");
     const bool wrote = written->Exists();
     written->Delete();
-    if (!App()->buffer.empty() || fw::UnhandledExceptionCount() != unhandled || !wrote ||
+    if (!App()->buffer().empty() || fw::UnhandledExceptionCount() != unhandled || !wrote ||
         rows != static_cast<fw::Int32>(n + 1)) {
       state.SkipWithError(("the tick did not write its record (list shows " + std::to_string(rows) + " rows for " +
                            std::to_string(n + 1) + " call files)").c_str());

@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
     sender.join();
     serial.join();
     // The rest of the flood and the serial records still waiting.
-    fw::testing::RunEventLoopUntil([&] { return App()->buffer.empty() && pty.Unread() == 0; }, 120000);
+    fw::testing::RunEventLoopUntil([&] { return App()->buffer().empty() && pty.Unread() == 0; }, 120000);
     fw::testing::RunEventLoopFor(1200);
     run.seconds = tptest::SecondsSince(t0);
     probe->Mode(fw::Timer::ModeOff);

@@ -2,7 +2,6 @@
 
 #include <typeinfo>
 
-#include "capture/CallFile.h"
 #include "capture/MainWindowControls.h"
 #include "capture/Settings.h"
 #include "capture/customPort.h"
@@ -52,11 +51,7 @@ void TakeSettings(class App& app, const capture::Settings& s) {
 
 // The end of the run: every record still waiting becomes a call file now,
 // or the run would throw it away.
-void WriteWaitingRecords(class App& app, const fw::String& where) {
-  app.lines.EndAll();
-  if (app.buffer.empty() || !app.regularTimer) return;
-  capture::WriteEveryRecord(*app.regularTimer, app.buffer, where);
-}
+void WriteWaitingRecords(class App& app, const fw::String& where) { app.input.WriteEveryRecord(where); }
 
 }  // namespace
 

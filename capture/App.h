@@ -16,7 +16,8 @@ class App : public fw::Application {
   fw::String pref_port;
   fw::Int32 pref_baud = 4;
   fw::Ref<customPort> myPort;
-  fw::String buffer;
+  // The input buffer: received text not yet written. Changed only by input.
+  const fw::String& buffer() const { return input.Text(); }
   fw::Ref<secondTimer> regularTimer;
   fw::Ref<fw::Date> timeout;
   fw::Ref<fw::FolderItem> pref_path;
@@ -33,9 +34,9 @@ class App : public fw::Application {
   // Writes every record still in the buffer, so none is lost at the end of a run.
   void Event_Terminating();
 
-  // Where the inputs' lines meet in buffer. Last, so that it goes before the
-  // objects whose lines it keeps.
-  capture::LineMerge lines{*this};
+  // The buffer's text and whose lines it holds. Last, so that it goes before
+  // the objects whose lines it keeps.
+  capture::InputBuffer input{*this};
 };
 
 // The registered application object.

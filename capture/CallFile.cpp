@@ -2,6 +2,7 @@
 
 #include "capture/App.h"
 #include "capture/secondTimer.h"
+#include "framework/Event.h"
 #include "framework/FolderItem.h"
 #include "framework/Strings.h"
 #include "framework/TextOutputStream.h"
@@ -72,52 +73,35 @@ std::vector<fw::String> SplitRecords(const fw::String& buffer) {
   return records;
 }
 
-int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where) {
-  const bool endsWithLineEnd = !buffer.empty() && buffer.back() == '\r';
-  std::vector<fw::String> records = SplitRecords(buffer);
-  std::vector<bool> kept(records.size(), false);
-  // The run is ending: a record that is not written is reported with its
-  // exact bytes, so that it can still be recovered, and does not stop the others.
-  auto keep = [&](std::size_t i, const fw::String& why) {
-    fw::ReportUnsavedText("call record not written", why, records[i], where);
-    kept[i] = true;
-  };
+std::vector<bool> WriteCallFiles(secondTimer& writer, const std::vector<std::string_view>& records, bool stopAtFirst,
+                                 const RecordFailed& failed, const fw::String& where) {
+  std::vector<bool> written(records.size(), false);
   std::vector<std::pair<std::size_t, fw::Ref<fw::TextOutputStream>>> held;
-  held.reserve(records.size());
-  {
-    // One sync for the whole backlog instead of two per file; no file takes
-    // its call-file name before its bytes are durable.
-    fw::SyncBatch batch;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      try {
-        held.emplace_back(i, CloseCallFile(writer, records[i], &batch));
-      } catch (const std::exception& e) {
-        keep(i, e.what());
-      }
-    }
-    try {
-      batch.Commit();
-    } catch (const std::exception& e) {
-      // Only the folder could not be synced after: the files are durable and
-      // stay in place, so their records count as written.
-      fw::RuntimeUnhandledException(e, where);
-    }
-  }
-  int written = 0;
-  for (auto& [i, file] : held) {
-    if (file->Published()) {
-      ++written;
-    } else {
-      keep(i, file->Failure());
-    }
-  }
-  fw::String rest;
+  // One sync for them all instead of two per file; no file takes its
+  // call-file name before its bytes are durable.
+  fw::SyncBatch batch;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (!kept[i]) continue;
-    rest += records[i];
-    if (i + 1 < records.size() || endsWithLineEnd) rest += fw::Chr(13);
+    try {
+      fw::Ref<fw::TextOutputStream> file = CloseCallFile(writer, fw::String(records[i]), &batch);
+      // One too big to hold back was synced and named on its own already.
+      if (file->Published()) written[i] = true;
+      else held.emplace_back(i, std::move(file));
+    } catch (const std::exception& e) {
+      failed(i, e);
+      if (stopAtFirst) break;
+    }
   }
-  buffer = rest;
+  try {
+    batch.Commit();
+  } catch (const std::exception& e) {
+    // Only the folder could not be synced after: the files are durable and
+    // stay in place, so their records count as written.
+    fw::RuntimeUnhandledException(e, where);
+  }
+  for (auto& [i, file] : held) {
+    if (file->Published()) written[i] = true;
+    else failed(i, fw::IOException(file->Failure()));
+  }
   return written;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 // Call files: one plain-text file per record in the "Calls" folder.
+#include <exception>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "framework/Date.h"
@@ -26,10 +29,18 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch
 // before each CR, empty ones dropped, and the text after the last CR.
 std::vector<fw::String> SplitRecords(const fw::String& buffer);
 
-// Writes every record in buffer as its own call file, at once, for the end of
-// a run: durable together first, then each under its name. A record that cannot be written (or
-// whose file may not be durable) is reported with its exact bytes, kept in
-// the buffer, and does not stop the others. Returns how many were written.
-int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& where);
+// Told of each record of a batch that was not written, and why.
+using RecordFailed = std::function<void(std::size_t record, const std::exception& why)>;
+
+// Writes records as call files together, for a backlog that must go at once:
+// each to its temporary as it comes, then one sync for them all, and only
+// then each under its name (see fw::SyncBatch). The list is not rebuilt.
+// Each record not written goes to failed; with stopAtFirst, the first one
+// whose file cannot be made ends the batch and those after it are not tried.
+// A folder that cannot be synced after its files took their names is
+// reported under where; those files count as written. Returns whether each
+// record was written.
+std::vector<bool> WriteCallFiles(secondTimer& writer, const std::vector<std::string_view>& records, bool stopAtFirst,
+                                 const RecordFailed& failed, const fw::String& where);
 
 }  // namespace capture

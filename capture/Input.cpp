@@ -14,7 +14,7 @@ fw::String NormaliseInput(const fw::String& raw) {
 }
 
 void AppendDelivery(SourceLine& source, const fw::String& raw) {
-  App()->lines.Deliver(source, NormaliseInput(raw));
+  App()->input.Deliver(source, NormaliseInput(raw));
   // Armed even for an empty delivery; an armed timer keeps its wait.
   App()->regularTimer->Mode(1);
 }

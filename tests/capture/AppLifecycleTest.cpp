@@ -120,7 +120,7 @@ class Quit : public ::testing::Test {
 };
 
 TEST_F(Quit, CancelKeepsRunningAndWritesNothing) {
-  program.app()->buffer = "waiting\r";
+  program.app()->input.Append("waiting\r");
   Answerer answer(ModalAnswer::Cancel);
   EXPECT_TRUE(program.app()->CancelClose.Raise());
   ASSERT_EQ(answer.asked.size(), 1u);
@@ -132,7 +132,7 @@ TEST_F(Quit, CancelKeepsRunningAndWritesNothing) {
   EXPECT_EQ(r.captions[0], "Quit");
   EXPECT_FALSE(prefsExist());
   EXPECT_TRUE(program.CallFiles().empty());
-  EXPECT_EQ(program.app()->buffer, "waiting\r");
+  EXPECT_EQ(program.app()->buffer(), "waiting\r");
 }
 
 TEST_F(Quit, ConfirmationWritesTheSettingsFileExactly) {
@@ -146,16 +146,16 @@ TEST_F(Quit, ConfirmationWritesTheSettingsFileExactly) {
 }
 
 TEST_F(Quit, ConfirmationWritesEveryWaitingRecordAfterTheSettings) {
-  program.app()->buffer = "a\rb\r\r c\rtail";
+  program.app()->input.Append("a\rb\r\r c\rtail");
   Answerer confirm(ModalAnswer::Action);
   EXPECT_FALSE(program.app()->CancelClose.Raise());
   EXPECT_TRUE(prefsExist());
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"a", "b", " c", "tail"}));
-  EXPECT_EQ(program.app()->buffer, "");
+  EXPECT_EQ(program.app()->buffer(), "");
 }
 
 TEST_F(Quit, TerminationSignalWritesEveryWaitingRecordWithoutSettings) {
-  program.app()->buffer = "x\ry\r";
+  program.app()->input.Append("x\ry\r");
   program.app()->Terminating.Raise();
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"x", "y"}));
   EXPECT_FALSE(prefsExist());
@@ -165,16 +165,16 @@ TEST_F(Quit, TerminationSignalWritesEveryWaitingRecordWithoutSettings) {
 
 TEST_F(Quit, EndOfRunWithUnwritableFolderReportsEachRecordAndKeepsThem) {
   std::filesystem::remove_all(program.callsDir());
-  program.app()->buffer = "a\rb\rc";
+  program.app()->input.Append("a\rb\rc");
   int before = fw::UnhandledExceptionCount();
   program.app()->Terminating.Raise();
   EXPECT_EQ(fw::UnhandledExceptionCount(), before + 3) << "stopped at the first failure";
-  EXPECT_EQ(program.app()->buffer, "a\rb\rc");
+  EXPECT_EQ(program.app()->buffer(), "a\rb\rc");
 }
 
 TEST_F(Quit, UnwritableSettingsFileStillWritesTheRecords) {
   std::filesystem::create_directory(program.prefsFile());  // a folder where the file goes
-  program.app()->buffer = "kept\r";
+  program.app()->input.Append("kept\r");
   Answerer confirm(ModalAnswer::Action);
   int before = fw::UnhandledExceptionCount();
   EXPECT_FALSE(program.app()->CancelClose.Raise());

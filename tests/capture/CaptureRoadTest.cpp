@@ -10,6 +10,7 @@
 #include "capture/App.h"
 #include "capture/CallFile.h"
 #include "capture/Input.h"
+#include "capture/SourceLines.h"
 #include "capture/customPort.h"
 #include "capture/secondTimer.h"
 #include "framework/Date.h"
@@ -62,7 +63,7 @@ class SerialRoad : public ::testing::Test {
     ASSERT_TRUE(fw::RuntimeCheckCast<fw::RectControl>(fw::RuntimeWindowControlByName(Window1(), "serialOpen"))->Visible());
     ASSERT_TRUE(program.app()->myPort->IsOpen());
   }
-  bool BufferIs(const std::string& s) { return program.app()->buffer == s; }
+  bool BufferIs(const std::string& s) { return program.app()->buffer() == s; }
 
   tptest::ListedPty pty;
   Program program;
@@ -71,7 +72,7 @@ class SerialRoad : public ::testing::Test {
 TEST_F(SerialRoad, RecordsInEveryLineEndFormBecomeOneFileEachInOrder) {
   std::string before = capture::CallFileStamp(fw::Date());
   pty.Write("first" + CR + LF + "second" + LF + "third" + CR + "fou");
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer.find("fou") != std::string::npos; }));
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer().find("fou") != std::string::npos; }));
   pty.Write("rth" + LF + LF + "fifth" + LF + CR);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 5; }, 8000));
   std::string after = capture::CallFileStamp(fw::Date());
@@ -91,7 +92,7 @@ TEST_F(SerialRoad, DeliveryBoundaryCrThenLfLeavesCrCrAndNoEmptyFile) {
   ASSERT_TRUE(RunUntil([&] { return BufferIs("abc" + CR); }, 400));
   pty.Write(LF + "def" + CR);
   ASSERT_TRUE(RunUntil([&] { return BufferIs("abc" + CR + CR + "def" + CR); }, 400));
-  ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2 && program.app()->buffer.empty(); }, 5000));
+  ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2 && program.app()->buffer().empty(); }, 5000));
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"abc", "def"}));
 }
 
@@ -148,7 +149,7 @@ TEST_F(SerialRoad, TextWithoutLineEndWaitsForTheDeadlineThenGoesWhole) {
   timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 1; }, 2000));
   EXPECT_EQ(program.CallContents(), std::vector<std::string>{"partial more"});
-  EXPECT_TRUE(program.app()->buffer.empty());
+  EXPECT_TRUE(program.app()->buffer().empty());
 }
 
 // A flood taken from the buffer must not leave its storage behind, whether
@@ -163,11 +164,69 @@ TEST_F(SerialRoad, BufferEmptiedOfAFloodLetsItsStorageGo) {
     capture::AppendDelivery(program.app()->myPort->line, r.delivery);
     program.app()->timeout->TotalSeconds(fw::Date().TotalSeconds() - 0.01);
     ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == files + 1; }, 3000));
-    EXPECT_EQ(program.app()->buffer, r.rest);
-    EXPECT_LT(program.app()->buffer.capacity(), 4096u) << "the emptied buffer keeps the flood's storage";
-    fw::String().swap(program.app()->buffer);
+    EXPECT_EQ(program.app()->buffer(), r.rest);
+    EXPECT_LT(program.app()->buffer().capacity(), 4096u) << "the emptied buffer keeps the flood's storage";
+    program.app()->input.TakeAll();
   }
 }
+
+// A line longer than a call file may be is cut into pieces of exactly that
+// length, in order, whether its line end comes in the same delivery or later.
+struct LongLineRow {
+  const char* name;
+  std::vector<size_t> deliveries;  // the line's bytes in deliveries of these sizes, a CR after the last
+  bool behindAnotherLine;          // another input's unfinished line stands at the buffer's end
+  std::vector<size_t> files;
+};
+void PrintTo(const LongLineRow& r, std::ostream* os) { *os << r.name; }
+
+class LongLineEnd : public ::testing::TestWithParam<LongLineRow> {};
+
+TEST_P(LongLineEnd, NoCallFileIsLongerThanTheLongestLineWhereverTheLineEndArrives) {
+  constexpr size_t L = capture::kLongestLine;
+  Program program;
+  program.Start();
+  capture::SourceLine other("another input");
+  if (GetParam().behindAnotherLine) capture::AppendDelivery(other, "still arriving");
+  std::string line;
+  const std::vector<size_t>& deliveries = GetParam().deliveries;
+  for (size_t d = 0; d < deliveries.size(); ++d) {
+    std::string part(deliveries[d], '\0');
+    for (size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>('!' + (line.size() + i) * 7 % 90);
+    line += part;
+    if (d + 1 == deliveries.size()) part += CR;
+    capture::AppendDelivery(program.app()->myPort->line, part);
+  }
+  for (int t = 0; t < 20 && program.app()->buffer().find(CR) != std::string::npos; ++t) Program::Tick();
+
+  std::string joined;
+  std::vector<size_t> sizes;
+  for (const auto& f : program.CallFiles()) {
+    EXPECT_LE(f.content.size(), L) << f.name;
+    joined += f.content;
+    sizes.push_back(f.content.size());
+  }
+  EXPECT_EQ(sizes, GetParam().files);
+  EXPECT_TRUE(joined == line) << "the pieces are not the line in order";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LongLineEnd,
+    ::testing::Values(
+        LongLineRow{"OneByteOverWithItsLineEnd", {capture::kLongestLine + 1}, false, {capture::kLongestLine, 1}},
+        LongLineRow{"ThreeTimesOverInOneDelivery",
+                    {3 * capture::kLongestLine + 5},
+                    false,
+                    {capture::kLongestLine, capture::kLongestLine, capture::kLongestLine, 5}},
+        LongLineRow{"LineEndInALaterDelivery",
+                    {10u << 20, 10u << 20},
+                    false,
+                    {capture::kLongestLine, (20u << 20) - capture::kLongestLine}},
+        LongLineRow{"BehindAnotherInputsUnfinishedLine",
+                    {capture::kLongestLine + 1},
+                    true,
+                    {capture::kLongestLine, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialRoad, PartialLineBehindATakenLineWaitsFromThatTick) {
   pty.Write("one" + CR + "tail");
@@ -176,7 +235,7 @@ TEST_F(SerialRoad, PartialLineBehindATakenLineWaitsFromThatTick) {
   EXPECT_GT(program.app()->timeout->TotalSeconds(), fw::Date().TotalSeconds() + 9.0);
   fw::testing::RunEventLoopFor(1100);
   EXPECT_EQ(program.CallContents(), std::vector<std::string>{"one"});
-  EXPECT_EQ(program.app()->buffer, "tail");
+  EXPECT_EQ(program.app()->buffer(), "tail");
 }
 
 TEST_F(SerialRoad, UnwritableCallFileKeepsRecordUntilTheFolderReturns) {
@@ -185,9 +244,9 @@ TEST_F(SerialRoad, UnwritableCallFileKeepsRecordUntilTheFolderReturns) {
   pty.Write("billable" + CR + "next" + CR);
   // Several ticks fail; each is reported and the record stays first in line.
   ASSERT_TRUE(RunUntil([&] { return fw::UnhandledExceptionCount() >= before + 2; }, 3000));
-  EXPECT_EQ(program.app()->buffer, "billable" + CR + "next" + CR);
+  EXPECT_EQ(program.app()->buffer(), "billable" + CR + "next" + CR);
   pty.Write("more" + CR);
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer == "billable" + CR + "next" + CR + "more" + CR; }, 1000))
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer() == "billable" + CR + "next" + CR + "more" + CR; }, 1000))
       << "input stopped while call files failed";
 
   std::filesystem::create_directory(program.callsDir());
@@ -236,7 +295,7 @@ TEST_F(TcpRoad, TwoConnectionsShareOneBufferInDeliveryOrder) {
   tptest::IPSocketServer listener;
   tptest::TcpClient a(listener.port()), b(listener.port());
   a.Send("from a" + CR);
-  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer.find("from a") != std::string::npos; }, 400));
+  ASSERT_TRUE(RunUntil([&] { return program.app()->buffer().find("from a") != std::string::npos; }, 400));
   b.Send("from b" + CR);
   ASSERT_TRUE(RunUntil([&] { return program.CallFiles().size() == 2; }));
   EXPECT_EQ(program.CallContents(), (std::vector<std::string>{"from a", "from b"}));

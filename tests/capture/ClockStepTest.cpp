@@ -32,11 +32,11 @@ TEST_P(ClockStep, PartialLineIsWrittenWholeTenSecondsAfterItsData) {
 
   pty.Write("before the step");
   const auto firstData = Steady::now();
-  ASSERT_TRUE(tptest::RunUntil([&] { return app->buffer == "before the step"; }, 3000));
+  ASSERT_TRUE(tptest::RunUntil([&] { return app->buffer() == "before the step"; }, 3000));
   ShiftedClock stepped(GetParam());
 
   // Waiting for the deadline taken before the step.
-  ASSERT_TRUE(tptest::RunUntil([&] { return !program.CallFiles().empty(); }, 15000)) << "still waiting: " << app->buffer;
+  ASSERT_TRUE(tptest::RunUntil([&] { return !program.CallFiles().empty(); }, 15000)) << "still waiting: " << app->buffer();
   double after = SecondsSince(firstData);
   EXPECT_GE(after, 9.9) << "cut before its deadline";
   EXPECT_LE(after, 11.5);
@@ -44,7 +44,7 @@ TEST_P(ClockStep, PartialLineIsWrittenWholeTenSecondsAfterItsData) {
   // A deadline moved after the step.
   pty.Write("after the step");
   const auto secondData = Steady::now();
-  ASSERT_TRUE(tptest::RunUntil([&] { return program.CallFiles().size() >= 2; }, 15000)) << "still waiting: " << app->buffer;
+  ASSERT_TRUE(tptest::RunUntil([&] { return program.CallFiles().size() >= 2; }, 15000)) << "still waiting: " << app->buffer();
   after = SecondsSince(secondData);
   EXPECT_GE(after, 9.9) << "cut before its deadline";
   EXPECT_LE(after, 11.5);

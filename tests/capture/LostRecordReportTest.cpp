@@ -55,13 +55,13 @@ TEST(LostRecordReport, DecodesToTheRecordsExactBytes) {
   };
   std::string buffer;
   for (auto& r : records) buffer += r + "\r";
-  program.app()->buffer = buffer;
+  program.app()->input.Append(buffer);
   StderrCapture err;
   program.app()->Terminating.Raise();
   std::vector<std::string> decoded;
   for (auto& line : err.Lines()) decoded.push_back(Decode(line));
   EXPECT_EQ(decoded, records);
-  EXPECT_EQ(program.app()->buffer, buffer) << "records not written must stay in the buffer";
+  EXPECT_EQ(program.app()->buffer(), buffer) << "records not written must stay in the buffer";
 }
 
 }  // namespace

@@ -129,7 +129,7 @@ struct Sent {
 // source's unfinished line.
 bool Holds(CallFiles& files, const Sent& sent) {
   std::vector<std::string> have = files.Records();
-  const std::string& buf = App()->buffer;
+  const std::string& buf = App()->buffer();
   for (auto& r : tptest::ExpectedRecords(buf, false)) have.push_back(r);
   if (have != sent.completed) return false;
   if (buf.empty() || buf.back() == '\r') return true;
@@ -195,7 +195,7 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     std::string calls = p.FreshCallsFolder("calls-" + std::to_string(seed));
     CallFiles files(calls);
     const int unhandledBefore = fw::UnhandledExceptionCount();
-    ASSERT_EQ(App()->buffer, "") << "the previous case left text behind";
+    ASSERT_EQ(App()->buffer(), "") << "the previous case left text behind";
 
     Sent sent(sources_.size());
     size_t src = 0;
@@ -208,7 +208,7 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
       ASSERT_TRUE(sources_[src].Write(d)) << sources_[src].name;
       ASSERT_TRUE(tptest::RunUntil([&] { return sources_[src].Unread() == 0 && Holds(files, sent); }, 5000))
           << "after delivery " << k << " on " << sources_[src].name << ": " << tptest::Printable(d)
-          << "\nbuffer: " << tptest::Printable(App()->buffer);
+          << "\nbuffer: " << tptest::Printable(App()->buffer());
       for (int t = static_cast<int>(rng() % 3); t > 0; --t) Program::Tick();
       // Change source only after a delivery that showed, so that no unread
       // byte of one source can overtake another's.
@@ -221,7 +221,7 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     // Drain: one record per tick, then each source's unfinished line at its
     // deadline, one after the other.
     for (size_t round = 0; round <= sources_.size(); ++round) {
-      for (int t = 0; t < 5000 && fw::InStr(App()->buffer, fw::Chr(13)) > 0; ++t) Program::Tick();
+      for (int t = 0; t < 5000 && fw::InStr(App()->buffer(), fw::Chr(13)) > 0; ++t) Program::Tick();
       fw::Ref<fw::Date> now = fw::New<fw::Date>();
       App()->timeout->TotalSeconds(now->TotalSeconds() - 1.0);
       Program::Tick();
@@ -235,7 +235,7 @@ TEST_F(Conservation, NoByteLostAddedOrReorderedWhateverTheCutsAndSources) {
     tptest::CallFolder got = tptest::ReadCallFolder(calls);
     std::vector<std::string> contents;
     for (auto& f : got.files) contents.push_back(f.content);
-    ASSERT_EQ(App()->buffer, "");
+    ASSERT_EQ(App()->buffer(), "");
     ASSERT_EQ(contents.size(), expected.size());
     std::sort(contents.begin() + static_cast<std::ptrdiff_t>(sent.completed.size()), contents.end());
     for (size_t i = 0; i < expected.size(); ++i)

@@ -119,7 +119,7 @@ TEST(Flood, LongestLineWithoutLineEndStaysResponsiveAndBecomesOneFile) {
   for (auto& c : Program::Listener()->ActiveConnections())
     deliveries.Wrap(fw::RuntimeCheckCast<IPSocket>(c), "DataAvailable", &IPSocket::Event_DataAvailable,
                     "IPSocket.Event_DataAvailable");
-  const bool arrived = tptest::RunUntil([&] { return failed || (sent && App()->buffer.size() >= kFlood); },
+  const bool arrived = tptest::RunUntil([&] { return failed || (sent && App()->buffer().size() >= kFlood); },
                                               120000);
   const Slowest floodTicks = ticks;
   ticks.ms = 0;
@@ -129,11 +129,11 @@ TEST(Flood, LongestLineWithoutLineEndStaysResponsiveAndBecomesOneFile) {
   received = true;
   sender.join();
   ASSERT_FALSE(failed) << "the sender could not deliver";
-  ASSERT_TRUE(arrived) << "only " << App()->buffer.size() << " bytes arrived";
-  EXPECT_EQ(App()->buffer.size(), kFlood);
+  ASSERT_TRUE(arrived) << "only " << App()->buffer().size() << " bytes arrived";
+  EXPECT_EQ(App()->buffer().size(), kFlood);
 
   const auto writeStart = tptest::SteadyClock::now();
-  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer.empty(); }, 20000)) << "never written at its deadline";
+  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer().empty(); }, 20000)) << "never written at its deadline";
   const double writeLatency = probe.TakeWorst();
   const double writeSeconds = tptest::SecondsSince(writeStart);
 

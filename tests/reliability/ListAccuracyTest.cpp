@@ -17,7 +17,7 @@ namespace {
 using tptest::Program;
 
 void DeliverAndTick(const std::string& record) {
-  App()->buffer += record + "\r";
+  App()->input.Append(record + "\r");
   Program::Tick();
 }
 

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <set>
 
 #include "capture/SourceLines.h"
 #include "support/CallFolder.h"
+#include "support/Files.h"
 #include "support/ChildProgram.h"
 #include "support/NetNamespace.h"
 #include "support/Pty.h"
@@ -223,6 +225,54 @@ TEST(LongLine, LineBeyondTheLimitIsWrittenInPiecesAsItArrivesAndOthersStayWhole)
   for (size_t at = log.find("without a line end"); at != std::string::npos; at = log.find("without a line end", at + 1))
     ++reports;
   EXPECT_EQ(reports, 1u) << log;
+}
+
+
+// Thousands of lines of one connection still wait when it sends a line past
+// the limit: they go ahead of its first piece, all in one sync, or that one
+// delivery syncs every file and its folder on its own and holds up every
+// other input for seconds.
+TEST(LongLine, LinesWaitingAheadOfALongLineAreWrittenWithOneSyncNotOneEach) {
+  if (!kNs.net) GTEST_SKIP() << "needs port 23 in a network namespace of its own: " << kNs.netWhy;
+  constexpr size_t L = capture::kLongestLine;
+  constexpr int kWaiting = 5000;
+  Rig rig;
+  const std::string trace = rig.dir / "sync.trace";
+  rig.o.env["LD_PRELOAD"] = TALLYPOINT_SYNC_TRACE;
+  rig.o.env["TALLYPOINT_SYNC_TRACE"] = trace;
+  // Under AddressSanitizer the tracer is preloaded ahead of its runtime.
+  const char* asan = getenv("ASAN_OPTIONS");
+  rig.o.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
+  ASSERT_TRUE(rig.Start()) << rig.Log();
+
+  std::vector<std::string> waiting;
+  std::string backlog;
+  for (int i = 0; i < kWaiting; ++i) {
+    waiting.push_back("CALL-W " + std::to_string(i));
+    backlog += waiting.back() + "\r\n";
+  }
+  rig.Tcp(0, backlog);
+  const size_t before = tptest::ReadLines(trace).size();
+  std::string flood(L + 4096, '\0');
+  for (size_t i = 0; i < flood.size(); ++i) flood[i] = FloodByte(i);
+  ASSERT_TRUE(rig.tcp[0].Send(flood));
+  rig.Serial("CALL-S meanwhile\r\n");
+  ASSERT_TRUE(rig.WaitFiles(kWaiting + 2, 60000ms)) << rig.Log();
+
+  const std::vector<std::string> lines = tptest::ReadLines(trace);
+  ASSERT_FALSE(lines.empty()) << "the tracer was not loaded";
+  size_t alone = 0, together = 0;
+  for (size_t i = before; i < lines.size(); ++i) {
+    alone += lines[i].rfind("fsync file", 0) == 0;
+    together += lines[i] == "syncfs 0";
+  }
+  // The piece is synced on its own, and a tick or two may write a record.
+  EXPECT_LT(alone, 50u) << "the waiting lines were synced one by one";
+  EXPECT_GE(together, 1u);
+  std::multiset<std::string> got = AsSet(rig.Contents());
+  for (const auto& w : waiting) EXPECT_EQ(got.count(w), 1u) << w;
+  EXPECT_EQ(got.count("CALL-S meanwhile"), 1u);
+  EXPECT_EQ(got.count(flood.substr(0, L)), 1u) << "the first piece is not the line's first bytes";
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST(SerialVanish, DeviceGoneMidRecordReportsOnceLosesNothingAndIdles) {
   }, "customPort.Event_Error"));
 
   ASSERT_TRUE(p.pty()->Write("whole record before\r\nhalf a rec"));
-  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer.find("half a rec") != std::string::npos; }, 5000));
+  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer().find("half a rec") != std::string::npos; }, 5000));
   p.pty()->Vanish();
 
   bool shown = tptest::RunUntil([] { return Program::Text("portStatus")->Text() == "Serial Error"; },
@@ -49,7 +49,7 @@ TEST(SerialVanish, DeviceGoneMidRecordReportsOnceLosesNothingAndIdles) {
   EXPECT_LT(cpu, 0.5) << "the process spins after the device vanished";
 
   // The half record is written whole once its deadline passes.
-  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer.empty(); }, 15000)) << tptest::Printable(App()->buffer);
+  ASSERT_TRUE(tptest::RunUntil([] { return App()->buffer().empty(); }, 15000)) << tptest::Printable(App()->buffer());
   tptest::CallFolder got = tptest::ReadCallFolder(calls);
   std::vector<std::string> contents;
   for (auto& f : got.files) contents.push_back(f.content);

@@ -227,8 +227,8 @@ TEST_F(Preferences, ChoosingAnotherPortClosesTheOldOneAndOpensTheNew) {
   // Input now comes from the new port only.
   a.Write("OLD");
   b.Write("NEW");
-  EXPECT_TRUE(tptest::RunUntil([] { return App()->buffer.find("NEW") != std::string::npos; }, 3000));
-  EXPECT_EQ(App()->buffer.find("OLD"), std::string::npos);
+  EXPECT_TRUE(tptest::RunUntil([] { return App()->buffer().find("NEW") != std::string::npos; }, 3000));
+  EXPECT_EQ(App()->buffer().find("OLD"), std::string::npos);
 }
 
 TEST_F(Preferences, ChoosingAPortThatCannotOpenReportsItAndKeepsTheName) {
