@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "framework/Date.h"
+#include "framework/FolderItem.h"
 #include "framework/TextOutputStream.h"
 
 class secondTimer;
@@ -25,6 +26,13 @@ fw::String WriteCallFile(secondTimer& writer, const fw::String& s, fw::SyncBatch
 // The records that the ticks would take from buffer, in order: the text
 // before each CR, empty ones dropped, and the text after the last CR.
 std::vector<fw::String> SplitRecords(const fw::String& buffer);
+
+// At start-up, before any input: the records that a copy of the program
+// ended without warning had written whole, but not yet named, become call
+// files under the writer's name rule, in the order they were written; one
+// it was still writing is reported with its exact bytes, as a record not
+// written. Returns how many call files were made.
+int FinishLeftoverCallFiles(fw::FolderItem& calls, const fw::String& where);
 
 // Writes every record in buffer as its own call file, at once, for the end of
 // a run: durable together first, then each under its name. A record that cannot be written (or

@@ -13,8 +13,10 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/files/FolderListing.h"
+#include "framework/files/LeftoverTemporaries.h"
 #include "framework/files/OwnChange.h"
 #include "framework/files/StreamBackings.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw {
 
@@ -202,14 +204,11 @@ Ref<TextInputStream> FolderItem::OpenAsTextFile() const {
   }
   // Never blocks: the entry may have become a FIFO or a device since it was
   // listed, and only a regular file is read.
-  int fd = ::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return nullptr;
+  detail::FileDescriptor fd(::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd) return nullptr;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  auto backing = std::make_unique<TextInputStream::Backing>(fd);
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto backing = std::make_unique<TextInputStream::Backing>(fd.Release());
   backing->path = Path();
   // A file that opens but cannot be read (a bad sector) counts as one that
   // cannot be opened, rather than failing in the middle of its first line.
@@ -259,6 +258,11 @@ std::int64_t FolderItem::Length() const {
   struct stat st {};
   if (::stat(Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
+}
+
+Int32 FolderItem::FinishLeftovers(const std::function<String()>& nextName,
+                                  const std::function<void(const String& text, const String& why)>& unfinished) {
+  return detail::LeftoverTemporaries(Path(), *detail::ListingFor(Path())).Finish(nextName, unfinished);
 }
 
 }  // namespace fw
