@@ -286,6 +286,7 @@ TEST_P(EndOfRunKilled, NextStartNamesEveryRecordWrittenWhole) {
     EXPECT_EQ(during.hidden, before.hidden) << "the second copy touched the first's temporaries";
     EXPECT_TRUE(during.whole == before.whole);
     EXPECT_TRUE(ReportedRecords(second.prog->Log()).empty()) << second.prog->Log();
+    kill(-second.prog->pid(), SIGTERM);  // its group: the launcher passes no signal on
     second.prog->Stop(SIGTERM, 10000ms);
     first.prog->Stop(SIGKILL, 5000ms);
   } else {
