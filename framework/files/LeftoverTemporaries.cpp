@@ -116,9 +116,9 @@ bool LeftoverTemporaries::PutInPlace(const Left& f, const NextName& nextName, Ow
       return true;
     }
     if (errno == EEXIST) continue;  // the rule's next name
-    if (errno != ENOENT) {
+    if (const int err = errno; err != ENOENT) {
       // Left as it is, for a later start; the others would fare no better.
-      Say("cannot put " + PathOf(f.name) + " in place as " + name + ": " + std::strerror(errno));
+      Say("cannot put " + PathOf(f.name) + " in place as " + name + ": " + std::strerror(err));
       stopped_ = true;
     }
     return false;
@@ -191,7 +191,8 @@ int LeftoverTemporaries::Finish(const NextName& nextName, const Unfinished& unfi
       std::erase_if(c->files, [&](const Left& f) {
         FileDescriptor fd(::openat(dir_.Get(), f.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (fd && ::fsync(fd.Get()) == 0) return false;
-        GiveUp(f, "cannot sync " + PathOf(f.name) + ": " + std::strerror(errno ? errno : EIO), unfinished);
+        const int err = errno ? errno : EIO;
+        GiveUp(f, "cannot sync " + PathOf(f.name) + ": " + std::strerror(err), unfinished);
         changed = true;
         return true;
       });
@@ -199,17 +200,15 @@ int LeftoverTemporaries::Finish(const NextName& nextName, const Unfinished& unfi
   }
 
   int published = 0;
-  bool stop = false;
   for (Claim* c : ended) {
     for (const Left& f : c->files) {
-      if (stop) break;
+      if (stopped_) break;
       OwnChange change(listing_);
       if (PutInPlace(f, nextName, change)) {
         ++published;
         changed = true;
       } else {
         change.LeftNoTrace();
-        stop = stopped_;
       }
     }
   }
@@ -219,8 +218,10 @@ int LeftoverTemporaries::Finish(const NextName& nextName, const Unfinished& unfi
     ::unlinkat(dir_.Get(), LockName(c->token).c_str(), 0);
     c->lock.Reset();
   }
-  if (changed && ::fsync(dir_.Get()) != 0 && errno != EINVAL && errno != ENOTSUP)
-    Say("cannot sync folder " + folder_ + " after putting files in it: " + std::strerror(errno));
+  if (changed && ::fsync(dir_.Get()) != 0 && errno != EINVAL && errno != ENOTSUP) {
+    const int err = errno;
+    Say("cannot sync folder " + folder_ + " after putting files in it: " + std::strerror(err));
+  }
   return published;
 }
 

@@ -102,10 +102,10 @@ struct SyncBatch::State {
     held.clear();
     for (auto& f : folders) {
       f.claim.reset();  // its lock file goes before the folder's sync
-      if (f.fd && !SyncFolderFd(f.fd.Get()))
-        SayFolderNotSynced("cannot sync folder " + f.path + " after putting files in it: " +
-                               std::strerror(errno ? errno : EIO),
-                           "SyncBatch.Commit");
+      if (!f.fd || SyncFolderFd(f.fd.Get())) continue;
+      const int err = errno ? errno : EIO;
+      SayFolderNotSynced("cannot sync folder " + f.path + " after putting files in it: " + std::strerror(err),
+                         "SyncBatch.Commit");
     }
   }
 };
@@ -269,9 +269,11 @@ void TextOutputStream::Backing::Close(SyncBatch::State* batch) {
   }
   state = InPlace;
   change.Published(name, whole);
-  if (!SyncFolder(folder))
-    SayFolderNotSynced("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(errno ? errno : EIO),
+  if (!SyncFolder(folder)) {
+    const int err = errno ? errno : EIO;
+    SayFolderNotSynced("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err),
                        "TextOutputStream.Close");
+  }
 }
 
 bool TextOutputStream::Backing::SyncAlone() {

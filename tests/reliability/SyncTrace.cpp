@@ -40,6 +40,8 @@
 #include <string>
 #include <utility>
 
+#include "framework/system/FileDescriptor.h"
+
 namespace {
 
 template <class F>
@@ -112,11 +114,10 @@ bool RegularFile(int fd, struct stat& st) { return ::fstat(fd, &st) == 0 && S_IS
 bool Holds(int fd, const std::string& s) {
   if (s.empty()) return false;
   static auto realOpen = Next<int (*)(const char*, int, ...)>("open");
-  int rfd = realOpen(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
-  if (rfd < 0) return false;
+  fw::detail::FileDescriptor rfd(realOpen(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!rfd) return false;
   char buf[4096];
-  ssize_t n = ::pread(rfd, buf, sizeof buf, 0);
-  ::close(rfd);
+  ssize_t n = ::pread(rfd.Get(), buf, sizeof buf, 0);
   return n > 0 && std::string(buf, static_cast<size_t>(n)).find(s) != std::string::npos;
 }
 
