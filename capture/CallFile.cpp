@@ -97,7 +97,7 @@ int WriteEveryRecord(secondTimer& writer, fw::String& buffer, const fw::String& 
         keep(i, e.what());
       }
     }
-    // A folder that cannot be synced after is said there; the files are
+    // A folder that cannot be synced after is said by Commit; the files are
     // durable and in place, so their records count as written.
     batch.Commit();
   }
