@@ -2,6 +2,7 @@
 
 #include <typeinfo>
 
+#include "capture/CallFile.h"
 #include "capture/MainWindowControls.h"
 #include "capture/Settings.h"
 #include "capture/customPort.h"
@@ -64,6 +65,9 @@ void App::Event_Open() {
     pref_path->CreateAsFolder();
     if (!pref_path->Exists()) fw::MsgBox("Unable to make calls folder on startup disk - See Sys Admin");
   }
+  // Before any input, and before the window lists the folder: records that
+  // a copy killed at the end of its run had written are call files again.
+  capture::FinishLeftoverCallFiles(*pref_path, "App.Event_Open");
 
   capture::Settings s = SettingsOf(*this);
   capture::ReadSettings(capture::SettingsFile(), s);

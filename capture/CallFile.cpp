@@ -16,26 +16,29 @@ fw::String CallFileStamp(const fw::Date& d) {
 
 namespace {
 
-// The next name under the writer's stamp and counter, as the time of writing
-// gives it. The counter moves before the file is made, also when making it fails.
-fw::String NextFreeName(secondTimer& writer) {
+// The next name under the stamp and counter of the most recent one, as the
+// time of writing gives it. The counter moves before the file is made, also
+// when making it fails.
+fw::String NextFreeName(fw::String& lastFileName, fw::Int32& suffix) {
   fw::Ref<fw::Date> now = fw::New<fw::Date>();
   fw::String stamp = CallFileStamp(*now);
-  if (fw::StrEqual(stamp, writer.lastFileName)) {
-    writer.suffix = writer.suffix + 1;
+  if (fw::StrEqual(stamp, lastFileName)) {
+    suffix = suffix + 1;
   } else {
-    writer.lastFileName = stamp;
-    writer.suffix = 0;
+    lastFileName = stamp;
+    suffix = 0;
   }
-  fw::String name = stamp + fw::Str(writer.suffix) + ".txt";
+  fw::String name = stamp + fw::Str(suffix) + ".txt";
   // A stamp repeats after a restart within the same second or when the clock
   // is set back; the older call file is a billing record and must stay.
   while (App()->pref_path->Child(name)->Exists()) {
-    writer.suffix = writer.suffix + 1;
-    name = stamp + fw::Str(writer.suffix) + ".txt";
+    suffix = suffix + 1;
+    name = stamp + fw::Str(suffix) + ".txt";
   }
   return name;
 }
+
+fw::String NextFreeName(secondTimer& writer) { return NextFreeName(writer.lastFileName, writer.suffix); }
 
 // Writes s as a call file and closes it: in place when this returns, or,
 // given a batch, once the batch commits.
@@ -74,9 +77,10 @@ std::vector<fw::String> SplitRecords(const fw::String& buffer) {
 }
 
 std::vector<bool> WriteCallFiles(secondTimer& writer, const std::vector<std::string_view>& records, bool stopAtFirst,
-                                 const RecordFailed& failed, const fw::String& where) {
+                                 const RecordFailed& failed) {
   std::vector<bool> written(records.size(), false);
   std::vector<std::pair<std::size_t, fw::Ref<fw::TextOutputStream>>> held;
+  held.reserve(records.size());
   // One sync for them all instead of two per file; no file takes its
   // call-file name before its bytes are durable.
   fw::SyncBatch batch;
@@ -91,18 +95,25 @@ std::vector<bool> WriteCallFiles(secondTimer& writer, const std::vector<std::str
       if (stopAtFirst) break;
     }
   }
-  try {
-    batch.Commit();
-  } catch (const std::exception& e) {
-    // Only the folder could not be synced after: the files are durable and
-    // stay in place, so their records count as written.
-    fw::RuntimeUnhandledException(e, where);
-  }
+  // A folder that cannot be synced after is said by Commit; the files are
+  // durable and in place, so their records count as written.
+  batch.Commit();
   for (auto& [i, file] : held) {
     if (file->Published()) written[i] = true;
     else failed(i, fw::IOException(file->Failure()));
   }
   return written;
+}
+
+int FinishLeftoverCallFiles(fw::FolderItem& calls, const fw::String& where) {
+  // Named as the writer names them, from a stamp and counter of their own:
+  // the timer's first name after them skips what they took.
+  fw::String lastFileName;
+  fw::Int32 suffix = 0;
+  return calls.FinishLeftovers([&] { return NextFreeName(lastFileName, suffix); },
+                               [&](const fw::String& text, const fw::String& why) {
+                                 fw::ReportUnsavedText("call record not written", why, text, where);
+                               });
 }
 
 }  // namespace capture

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/Date.h"
+#include "framework/FolderItem.h"
 #include "framework/TextOutputStream.h"
 
 class secondTimer;
@@ -37,10 +38,17 @@ using RecordFailed = std::function<void(std::size_t record, const std::exception
 // then each under its name (see fw::SyncBatch). The list is not rebuilt.
 // Each record not written goes to failed; with stopAtFirst, the first one
 // whose file cannot be made ends the batch and those after it are not tried.
-// A folder that cannot be synced after its files took their names is
-// reported under where; those files count as written. Returns whether each
+// A folder that cannot be synced after its files took their names is said
+// on standard error; those files count as written. Returns whether each
 // record was written.
 std::vector<bool> WriteCallFiles(secondTimer& writer, const std::vector<std::string_view>& records, bool stopAtFirst,
-                                 const RecordFailed& failed, const fw::String& where);
+                                 const RecordFailed& failed);
+
+// At start-up, before any input: the records that a copy of the program
+// ended without warning had written whole, but not yet named, become call
+// files under the writer's name rule, in the order they were written; one
+// it was still writing is reported with its exact bytes, as a record not
+// written. Returns how many call files were made.
+int FinishLeftoverCallFiles(fw::FolderItem& calls, const fw::String& where);
 
 }  // namespace capture

@@ -268,8 +268,7 @@ int InputBuffer::WriteEveryRecord(const fw::String& where) {
       *app_.regularTimer, std::vector<std::string_view>(records.begin(), records.end()), false,
       [&](std::size_t i, const std::exception& e) {
         fw::ReportUnsavedText("call record not written", e.what(), records[i], where);
-      },
-      where);
+      });
   int count = 0;
   fw::String rest;
   for (std::size_t i = 0; i < records.size(); ++i) {

@@ -74,7 +74,7 @@ void secondTimer::writeFile(const fw::String& s) {
 std::vector<bool> secondTimer::writeFiles(const std::vector<std::string_view>& records) {
   // Reported as a tick's failure is; the record stays in the buffer.
   auto failed = [](std::size_t, const std::exception& e) { fw::RuntimeUnhandledException(e, "secondTimer.writeFile"); };
-  std::vector<bool> written = capture::WriteCallFiles(*this, records, true, failed, "secondTimer.writeFile");
+  std::vector<bool> written = capture::WriteCallFiles(*this, records, true, failed);
   if (std::find(written.begin(), written.end(), true) != written.end()) RebuildList();
   return written;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+
 #include "framework/Object.h"
 
 namespace fw {
@@ -38,6 +40,16 @@ class FolderItem : public Object {
   Ref<TextOutputStream> CreateTextFile(String* why = nullptr) const;
   // Size in bytes of the regular file it names; 0 for anything else.
   std::int64_t Length() const;
+  // For a folder: finishes the files that copies of the program no longer
+  // running left in it unfinished. Each file such a copy had written whole
+  // but not yet put in place is put in place now, in the order it was
+  // written, under the name nextName gives, never over an item; the count of
+  // them is returned. The bytes of a file it was still writing go to
+  // unfinished with why, and the file is removed. Files of a copy still
+  // running are not touched. Raises nothing; a failure is said on standard
+  // error and leaves the file for a later start.
+  Int32 FinishLeftovers(const std::function<String()>& nextName,
+                        const std::function<void(const String& text, const String& why)>& unfinished);
 
  private:
   class Backing;  // framework/files/FolderItem.cpp

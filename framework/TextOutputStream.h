@@ -18,7 +18,12 @@ class SyncBatch;
 // Output to a new text file. The file appears whole or not at all: it is
 // written under a temporary name, synced, and only then put in place under
 // its own name by Close, which syncs the folder after. Close raises
-// IOException when that fails; the target is then left as it was.
+// IOException when the file cannot be made durable or put in place; the
+// target is then left as it was. Once the file is durable and in place it
+// stays there: a folder that cannot be synced after is said once on
+// standard error, and should a power cut take the new name, the temporary
+// is back, whole, for the next copy of the program to put in place
+// (FolderItem::FinishLeftovers).
 //
 // Close replaces an item of the name only if it existed when the file was
 // created (so rewriting a settings file works); an item that appeared since
@@ -56,22 +61,23 @@ class TextOutputStream : public Object {
 };
 
 // Many small files made one after another cost two syncs each. A file closed
-// into a SyncBatch is written to its temporary and held back; Commit makes them all durable together (one syncfs of each file
-// system involved), only then puts each in place, and syncs each folder
-// once. No file carries its own name while its bytes might not survive a
-// power cut. When that one sync fails (it also reports write-back errors of
-// other programs on the same disk), each file is synced on its own: those
-// that sync are put in place, the others are removed and tell why through
-// Failure. Commit raises IOException only when a folder cannot be synced
-// after its files were put in place; they stay there.
-// A batch left without Commit commits in its destructor and drops the error.
+// into a SyncBatch is written to its temporary and held back; Commit makes
+// them all durable together (one syncfs of each file system involved), only
+// then puts each in place, in the order they were closed, and syncs each
+// folder once. No file carries its own name while its bytes might not
+// survive a power cut. When that one sync fails (it also reports write-back
+// errors of other programs on the same disk), each file is synced on its
+// own: those that sync are put in place, the others are removed and tell why
+// through Failure. A folder that cannot be synced after its files were put
+// in place is said once on standard error, as by Close; the files stay and
+// count as written. A batch left without Commit commits in its destructor.
 class SyncBatch {
  public:
   SyncBatch();
   ~SyncBatch();
   SyncBatch(const SyncBatch&) = delete;
   SyncBatch& operator=(const SyncBatch&) = delete;
-  void Commit();  // raises IOException
+  void Commit();
 
   struct State;
 

@@ -60,6 +60,8 @@ void BuildMenu(fw::MenuItem& bar, const std::vector<MenuRow>& rows) {
   }
 }
 
+// The menu bar every window shows, made on first use as an implicit
+// instance is: one for the process, released at module exit.
 struct Implicit {
   static fw::Ref<class MenuBar1> instance;
 };

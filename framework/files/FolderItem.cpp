@@ -13,8 +13,10 @@
 #include "framework/TextInputStream.h"
 #include "framework/TextOutputStream.h"
 #include "framework/files/FolderListing.h"
+#include "framework/files/LeftoverTemporaries.h"
 #include "framework/files/OwnChange.h"
 #include "framework/files/StreamBackings.h"
+#include "framework/system/FileDescriptor.h"
 
 namespace fw {
 
@@ -291,6 +293,11 @@ std::int64_t FolderItem::Length() const {
   struct stat st {};
   if (::stat(b_->Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return static_cast<std::int64_t>(st.st_size);
+}
+
+Int32 FolderItem::FinishLeftovers(const std::function<String()>& nextName,
+                                  const std::function<void(const String& text, const String& why)>& unfinished) {
+  return detail::LeftoverTemporaries(b_->Path(), *detail::ListingFor(b_->Path())).Finish(nextName, unfinished);
 }
 
 }  // namespace fw

@@ -9,6 +9,7 @@
 #include "framework/TextOutputStream.h"
 #include "framework/files/FirstLineCache.h"
 #include "framework/files/FolderListing.h"
+#include "framework/files/TemporaryClaim.h"
 #include "framework/system/FileDescriptor.h"
 
 namespace fw {
@@ -53,19 +54,21 @@ class TextInputStream::Backing {
 };
 
 // A new file is gathered in memory and spilled into a hidden temporary in
-// the target's folder only when it grows large; Close writes the rest,
-// syncs it and puts it in place under the target's name, replacing only an
-// item that was there at creation, and tells the folder's listing
-// (OwnChange). Nothing touches the folder before Close for a small file, so
-// a folder that turns read-only meanwhile is left without debris. Closed
-// into a SyncBatch, it stops once the temporary is written and the batch
-// puts it in place after the one sync.
+// the target's folder only when it grows large; Close writes the rest, marks
+// the temporary whole, syncs it and puts it in place under the target's
+// name, replacing only an item that was there at creation, and tells the
+// folder's listing (OwnChange). Nothing touches the folder before Close for
+// a small file, so a folder that turns read-only meanwhile is left without
+// debris. Closed into a SyncBatch, it stops once the temporary is written
+// and the batch puts it in place after the one sync. The temporary belongs
+// to a claim on the folder (TemporaryClaim): the batch's, or its own.
 class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
  public:
   Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);
   ~Backing();
   void Append(const String& s);
   void Close(SyncBatch::State* batch);  // null: on its own; raises IOException
+  // Removes the temporary, or where it cannot, leaves it empty.
   void Discard();
   // For a batch, after its sync failed: syncs the temporary on its own, or
   // removes it and notes why.
@@ -81,7 +84,9 @@ class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
   String whole;         // everything written, up to two bytes past the first line's end
   std::size_t lineEndAt = String::npos;
   String tempPath;
-  int fd = -1;
+  detail::FileDescriptor fd;
+  std::shared_ptr<detail::TemporaryClaim> claim;  // held while the temporary exists
+  bool markable = false;  // the file system keeps the mode that marks it whole
   int error = 0;        // errno of the first failure
   String failedStep;
   bool closed = false;
@@ -97,7 +102,7 @@ class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
   int Publish(const String& target);  // 0 or errno
   // Publishes under name, or under the names nextName gives while it is
   // taken. 0 or errno.
-  int PutInPlace(bool& replaced);
+  int PutInPlace();
   String FailureText() const;
 };
 

@@ -2,20 +2,20 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "framework/Event.h"
 #include "framework/LineBreak.h"
 #include "framework/files/OwnChange.h"
 #include "framework/files/StreamBackings.h"
+#include "framework/files/TemporaryClaim.h"
 
 namespace fw {
 
@@ -39,33 +39,17 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
 bool SyncFolderFd(int dfd) { return ::fsync(dfd) == 0 || errno == EINVAL || errno == ENOTSUP; }
 
 bool SyncFolder(const String& folder) {
-  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return false;
-  bool ok = SyncFolderFd(dfd);
-  int err = errno;
-  ::close(dfd);
-  errno = err;
-  return ok;
+  detail::FileDescriptor dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dfd && SyncFolderFd(dfd.Get());
 }
 
-// What open(..., 0666) would give a new file: mkostemps makes it 0600, and a
-// call file must stay readable by whoever bills from the folder.
-mode_t NewFileMode() {
-  static const mode_t mode = [] {
-    unsigned mask = 0;
-    bool known = false;
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-      char line[128];
-      while (!known && std::fgets(line, sizeof line, f)) known = std::sscanf(line, "Umask: %o", &mask) == 1;
-      std::fclose(f);
-    }
-    if (!known) {
-      mask = ::umask(022);
-      ::umask(static_cast<mode_t>(mask));
-    }
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  return mode;
+// Once a file is durable and named it stays and counts as written, also when
+// its folder cannot be synced after: removing it again could fail too and
+// leave the record both written and still waiting. Should a power cut take
+// the name, the whole temporary comes back in its place, and the next start
+// puts it in place (LeftoverTemporaries). So the failure is only said.
+void SayFolderNotSynced(const String& text, const char* where) {
+  RuntimeUnhandledException(IOException(text), where);
 }
 
 constexpr const char* kRenameStep = "rename the temporary file to";
@@ -75,8 +59,12 @@ constexpr std::size_t kNoFolder = static_cast<std::size_t>(-1);
 struct SyncBatch::State {
   struct Folder {
     String path;
-    int fd = -1;
+    detail::FileDescriptor fd;
     bool synced = false;
+    // One claim for all the batch's temporaries in the folder, so that they
+    // are put in place in the order they were closed, should a later copy
+    // have to finish them.
+    std::shared_ptr<detail::TemporaryClaim> claim;
   };
   struct Waiting {
     std::shared_ptr<TextOutputStream::Backing> file;
@@ -86,52 +74,49 @@ struct SyncBatch::State {
   std::vector<Waiting> held;  // in the order they were closed
   bool committed = false;
 
-  ~State() {
-    for (auto& f : folders)
-      if (f.fd >= 0) ::close(f.fd);
-  }
-
   // Opens the folder before a file's data is written to it: syncfs reports
   // the write-back errors of its file system since this open. kNoFolder
   // when it cannot be opened.
   std::size_t Watch(const String& folder) {
     for (std::size_t i = 0; i < folders.size(); ++i)
-      if (folders[i].path == folder) return folders[i].fd >= 0 ? i : kNoFolder;
-    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    folders.push_back({folder, dfd});
-    return dfd >= 0 ? folders.size() - 1 : kNoFolder;
+      if (folders[i].path == folder) return folders[i].fd ? i : kNoFolder;
+    Folder& f = folders.emplace_back();
+    f.path = folder;
+    f.fd.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return f.fd ? folders.size() - 1 : kNoFolder;
+  }
+
+  std::shared_ptr<detail::TemporaryClaim> ClaimIn(std::size_t folder) {
+    Folder& f = folders[folder];
+    if (!f.claim) f.claim = detail::TemporaryClaim::Take(f.path);
+    return f.claim;
   }
 
   void Commit() {
     committed = true;
-    for (auto& f : folders) f.synced = f.fd >= 0 && ::syncfs(f.fd) == 0;
+    for (auto& f : folders) f.synced = f.fd && ::syncfs(f.fd.Get()) == 0;
     // Only durable files take their names. syncfs also fails for another
     // program's lost write on the same disk: then each file answers for itself.
     for (auto& w : held)
       if (folders[w.folder].synced || w.file->SyncAlone()) w.file->PublishHeld();
     held.clear();
-    int err = 0;
-    String failedFolder;
     for (auto& f : folders) {
-      if (f.fd < 0 || SyncFolderFd(f.fd) || err) continue;
-      err = errno ? errno : EIO;
-      failedFolder = f.path;
+      f.claim.reset();  // its lock file goes before the folder's sync
+      if (!f.fd || SyncFolderFd(f.fd.Get())) continue;
+      const int err = errno ? errno : EIO;
+      SayFolderNotSynced("cannot sync folder " + f.path + " after putting files in it: " + std::strerror(err),
+                         "SyncBatch.Commit");
     }
-    // The files are durable and stay: removing them again could fail too and
-    // leave a record both written and reported lost.
-    if (err)
-      throw IOException("cannot sync folder " + failedFolder + " after putting files in it: " + std::strerror(err));
   }
 };
 
 SyncBatch::SyncBatch() : s_(std::make_unique<State>()) {}
 
 SyncBatch::~SyncBatch() {
-  if (s_->committed) return;
   try {
-    s_->Commit();
+    Commit();
   } catch (const std::exception&) {
-    // Left without Commit (an exception on its way): the files are in place.
+    // Left without Commit, with an exception on its way: nothing more to do.
   }
 }
 
@@ -162,21 +147,20 @@ String TextOutputStream::Backing::FailureText() const {
 }
 
 bool TextOutputStream::Backing::OpenTemp() {
-  String pattern = folder + "/.tp-" + std::to_string(::getpid()) + "-XXXXXX.tmp";
-  fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
-  if (fd < 0) {
+  if (!claim) claim = detail::TemporaryClaim::Take(folder);
+  if (claim) fd = claim->NewTemporary(tempPath, markable);
+  if (!fd) {
     Fail("create a temporary file");
+    claim.reset();
     return false;
   }
-  tempPath = pattern;
-  ::fchmod(fd, NewFileMode());  // best effort: a private file is still a whole one
   return true;
 }
 
 bool TextOutputStream::Backing::WritePending() {
   if (error) return false;
-  if (fd < 0 && !OpenTemp()) return false;
-  if (!WriteAll(fd, pending.data(), pending.size())) {
+  if (!fd && !OpenTemp()) return false;
+  if (!WriteAll(fd.Get(), pending.data(), pending.size())) {
     Fail("write");
     return false;
   }
@@ -199,10 +183,14 @@ void TextOutputStream::Backing::Append(const String& s) {
 }
 
 void TextOutputStream::Backing::Discard() {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-  if (!tempPath.empty()) ::unlink(tempPath.c_str());
+  fd.Reset();
+  if (!tempPath.empty() && ::unlink(tempPath.c_str()) != 0 && errno != ENOENT) {
+    // Left behind, it must not pass for a whole file that a later copy
+    // would put in place: the record is still waiting, or reported.
+    if (::truncate(tempPath.c_str(), 0) != 0) ::chmod(tempPath.c_str(), 0);
+  }
   tempPath.clear();
+  claim.reset();
   pending.clear();
 }
 
@@ -217,14 +205,12 @@ int TextOutputStream::Backing::Publish(const String& target) {
   return 0;
 }
 
-int TextOutputStream::Backing::PutInPlace(bool& replaced) {
+int TextOutputStream::Backing::PutInPlace() {
   for (;;) {
-    const String target = folder + "/" + name;
-    struct stat st {};
-    replaced = mayReplace && ::lstat(target.c_str(), &st) == 0;
-    int err = Publish(target);
+    int err = Publish(folder + "/" + name);
     if (err == 0) {
       tempPath.clear();
+      claim.reset();
       return 0;
     }
     if (err != EEXIST || !nextName) return err;
@@ -244,27 +230,31 @@ void TextOutputStream::Backing::Close(SyncBatch::State* batch) {
   detail::OwnChange change(*listing);
   // A file spilled before the batch could watch its folder is synced alone;
   // so is one closed into a batch that has already committed.
-  if (batch && (fd >= 0 || batch->committed)) batch = nullptr;
+  if (batch && (fd || batch->committed)) batch = nullptr;
   const std::size_t batchFolder = batch ? batch->Watch(folder) : kNoFolder;
   if (batchFolder == kNoFolder) batch = nullptr;
+  if (batch && !claim) claim = batch->ClaimIn(batchFolder);
   WritePending();
   if (!error) {
+    // After the last byte: a copy killed before this leaves a temporary that
+    // the next start will not take for a whole file.
+    if (markable && !detail::MarkWhole(fd.Get())) Fail("set the mode of");
+  }
+  if (!error) {
     // Best effort: the name rule still holds where the file system keeps no attributes.
-    ::fsetxattr(fd, detail::kMacTypeAttribute, "TEXT", 4, 0);
-    if (!batch && ::fsync(fd) != 0) Fail("sync");
+    ::fsetxattr(fd.Get(), detail::kMacTypeAttribute, "TEXT", 4, 0);
+    if (!batch && ::fsync(fd.Get()) != 0) Fail("sync");
   }
   // Closed before it is published, so that the only change the folder's
   // watch reports under the new name is its arrival.
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+  if (!fd.Close()) Fail("close");
   if (!error && batch) {
     state = Held;
     batch->held.push_back({shared_from_this(), batchFolder});
     return change.LeftNoTrace();  // a hidden temporary, put in place by the batch
   }
-  bool replaced = false;
   if (!error) {
-    if (int err = PutInPlace(replaced)) {
+    if (int err = PutInPlace()) {
       errno = err;
       Fail(kRenameStep);
     }
@@ -277,28 +267,19 @@ void TextOutputStream::Backing::Close(SyncBatch::State* batch) {
     if (error == EEXIST && failedStep == kRenameStep) throw NameTakenException(failure);
     throw IOException(failure);
   }
-  if (!SyncFolder(folder)) {
-    int err = errno;
-    // A new file that may not survive a power cut must not count as written.
-    if (!replaced) {
-      ::unlink((folder + "/" + name).c_str());
-      SyncFolder(folder);
-    }
-    change.MayHaveChanged(name);
-    state = Failed;
-    failure = "cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err);
-    throw IOException(failure);
-  }
   state = InPlace;
   change.Published(name, whole);
+  if (!SyncFolder(folder)) {
+    const int err = errno ? errno : EIO;
+    SayFolderNotSynced("cannot sync folder " + folder + " after writing " + name + ": " + std::strerror(err),
+                       "TextOutputStream.Close");
+  }
 }
 
 bool TextOutputStream::Backing::SyncAlone() {
-  int tfd = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
-  bool synced = tfd >= 0 && ::fsync(tfd) == 0;
-  if (!synced) Fail("sync");
-  if (tfd >= 0) ::close(tfd);
-  if (synced) return true;
+  detail::FileDescriptor tfd(::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (tfd && ::fsync(tfd.Get()) == 0) return true;
+  Fail("sync");
   detail::OwnChange change(*listing);
   Discard();
   change.LeftNoTrace();
@@ -309,8 +290,7 @@ bool TextOutputStream::Backing::SyncAlone() {
 
 void TextOutputStream::Backing::PublishHeld() {
   detail::OwnChange change(*listing);
-  bool replaced = false;
-  if (int err = PutInPlace(replaced)) {
+  if (int err = PutInPlace()) {
     errno = err;
     Fail(kRenameStep);
     Discard();

@@ -12,6 +12,7 @@
 #include "framework/Application.h"
 #include "framework/RuntimeInternal.h"
 #include "framework/files/Folders.h"
+#include "framework/system/FileMode.h"
 
 namespace fw {
 
@@ -123,6 +124,9 @@ void AttachRecord(Object& obj, const ClassRecord* record) {
 
 void RuntimeInit(int& argc, char** argv) {
   if (QCoreApplication::instance()) return;
+  // Before QApplication, which may start threads: learning the umask may
+  // mean setting it for a moment (FileMode.h).
+  detail::NewFileMode();
   // Large blocks come straight from the system and go straight back. The
   // allocator would otherwise raise this bound as it sees large blocks freed,
   // and the tables a folder of years needs once at start-up, or a flood

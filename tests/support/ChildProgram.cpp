@@ -63,8 +63,17 @@ void ChildProgram::Start(const ProgramOptions& o) {
 }
 
 bool ChildProgram::WaitStarted(milliseconds limit, bool serial, bool tcp) {
+  // Until the child has run exec it holds our own descriptors, the serial
+  // line's among them, and would pass for a program that opened it.
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  auto execed = [&] {
+    std::error_code e;
+    return fs::read_symlink("/proc/" + std::to_string(pid()) + "/exe", e) != self;
+  };
   return WaitFor([&] {
     if (!Alive()) return true;
+    if (!execed()) return false;
     if (!fs::exists(calls)) return false;
     if (serial && !HoldsOpen(pid(), serialPort_)) return false;
     if (tcp && !TcpListening(23)) return false;
