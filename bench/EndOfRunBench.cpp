@@ -5,7 +5,8 @@
 // buffer when SIGTERM comes, and every one must be a call file before the
 // process ends. Measured: from the signal to the exit. The floor, measured
 // in the same iteration just before and just after (the mean of the two, so
-// that a disk busy with other work weighs on both alike): a plain loop that
+// that a disk busy with other work weighs on both alike; no folder is
+// removed until the bench ends, see RemovedAtExit): a plain loop that
 // does the same durable order for files of the same size in a fresh folder:
 // each written to a temporary (open, write, close), one syncfs, each renamed
 // to its name, one sync of the folder. Goal: the flush within 1.5 times its
@@ -28,6 +29,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 #include <thread>
 
 #include "framework/system/FileDescriptor.h"
@@ -55,12 +58,36 @@ std::string Backlog() {
   return all;
 }
 
-// Seconds for the floor, or a negative number when it could not run.
-double PlainDurableFlush() {
-  tptest::TempDir dir;
-  bool ok = true;
+// The folders of the runs compared, removed only when the bench ends. For a
+// minute or more after many files are deleted, ext4 makes each new file near
+// them several times slower (it steps past the recently freed inodes one by
+// one): a floor whose files were removed just before the flush would slow
+// the flush alone, and the comparison would measure the disk's memory.
+class RemovedAtExit {
+ public:
+  template <class T>
+  T& Keep(std::unique_ptr<T> folder) {
+    T& kept = *folder;
+    kept_.push_back(std::shared_ptr<void>(std::move(folder)));
+    return kept;
+  }
+
+ private:
+  std::vector<std::shared_ptr<void>> kept_;
+};
+
+RemovedAtExit& Kept() {
+  static RemovedAtExit kept;  // the bench's one process, as its folders are
+  return kept;
+}
+
+// Seconds for the floor, or a negative number when it could not run. Its
+// folder is made beside "Calls", where the file system places their new
+// files alike.
+double PlainDurableFlush(const std::string& folder) {
+  bool ok = tptest::fs::create_directory(folder);
   const auto t0 = tptest::SteadyClock::now();
-  FileDescriptor dfd(open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor dfd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (long i = 0; i < gRecords; ++i) {
     const std::string temp = ".tmp-" + std::to_string(i), b = Record(i);
     FileDescriptor fd(openat(dfd.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -78,7 +105,7 @@ double PlainDurableFlush() {
 
 void BM_EndOfRunFlush(benchmark::State& state) {
   for (auto _ : state) {
-    tptest::ProgramOnPty run(TALLYPOINT_BINARY);
+    tptest::ProgramOnPty& run = Kept().Keep(std::make_unique<tptest::ProgramOnPty>(TALLYPOINT_BINARY));
     if (!run.Start()) return state.SkipWithError(("the program did not start: " + run.Log()).c_str());
     tptest::ChildProgram& prog = *run.prog;
     run.pty.Write(Backlog());
@@ -86,14 +113,14 @@ void BM_EndOfRunFlush(benchmark::State& state) {
     std::this_thread::sleep_for(tptest::milliseconds(1000));  // a tick or two: the buffer holds it all
     const size_t before = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
 
-    const double floorBefore = PlainDurableFlush();
+    const double floorBefore = PlainDurableFlush(run.o.volume + "/floor-before");
     const auto t0 = tptest::SteadyClock::now();
     prog.process.Signal(SIGTERM);
     tptest::WaitFor([&] { return !prog.Alive(); }, tptest::milliseconds(300000), tptest::milliseconds(2));
     const double seconds = tptest::SecondsSince(t0);
     const size_t after = tptest::ReadCallFolder(prog.callsDir(), false).files.size();
     prog.Stop(SIGKILL, tptest::milliseconds(3000));
-    const double floorAfter = PlainDurableFlush();
+    const double floorAfter = PlainDurableFlush(run.o.volume + "/floor-after");
     const double floor = floorBefore < 0 || floorAfter < 0 ? -1 : (floorBefore + floorAfter) / 2;
     state.SetIterationTime(seconds);
     state.counters["records"] = static_cast<double>(gRecords);

@@ -26,7 +26,8 @@ namespace {
 // "/a//b/" and "/a/b" are one folder, and so one listing. Only repeated and
 // trailing slashes go: "." and ".." may lead elsewhere through a link.
 String Normalized(const String& path) {
-  if (path.empty()) return path;
+  // Most paths are normal already (every child of a listed folder is).
+  if (path.find("//") == String::npos && (path.size() < 2 || path.back() != '/')) return path;
   fs::path out = fs::path(path).root_path();
   for (const fs::path& part : fs::path(path).relative_path())
     if (!part.empty()) out /= part;
@@ -35,8 +36,9 @@ String Normalized(const String& path) {
 
 // Of a normalized path.
 String ParentPath(const String& path) {
-  const fs::path parent = fs::path(path).parent_path();
-  return parent.empty() ? String(".") : parent.string();
+  const std::size_t slash = path.rfind('/');
+  if (slash == String::npos) return ".";
+  return slash == 0 ? String("/") : path.substr(0, slash);
 }
 
 // Folders made on the way are the user's alone, as the settings in them are.
@@ -103,7 +105,7 @@ Ref<FolderItem> FolderItem::FromPath(const String& path) {
 
 String FolderItem::Name() const {
   if (b_->pathPending) return String(b_->ListedName());
-  return fs::path(b_->path).filename().string();
+  return b_->path.substr(b_->path.rfind('/') + 1);  // npos + 1 is 0: the whole of a bare name
 }
 
 String FolderItem::NativePath() const { return b_->Path(); }
@@ -260,9 +262,14 @@ Ref<TextOutputStream> FolderItem::CreateTextFile(String* why) const {
   if (::stat(folder.c_str(), &st) != 0) return refused(errno);
   if (!S_ISDIR(st.st_mode)) return refused(ENOTDIR);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return refused(errno);
-  if (::stat(b_->Path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return refused(EISDIR);
+  // One look at the name: whether an item of it exists (only such an item is
+  // ever replaced), and whether it is a folder, also through a link.
+  const bool exists = ::lstat(b_->Path().c_str(), &st) == 0;
+  if (exists && (S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && ::stat(b_->Path().c_str(), &st) == 0 &&
+                                         S_ISDIR(st.st_mode))))
+    return refused(EISDIR);
   return std::make_shared<TextOutputStream>(
-      std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name()));
+      std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name(), exists));
 }
 
 Ref<FolderItem> Volume(Int32 index) {

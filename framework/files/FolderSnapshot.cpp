@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 namespace fw::detail {
@@ -20,7 +19,14 @@ using OpenFolder = std::unique_ptr<DIR, CloseFolder>;
 }  // namespace
 
 String JoinPath(const String& folder, std::string_view name) {
-  return (std::filesystem::path(folder) / std::filesystem::path(name).relative_path()).string();
+  name.remove_prefix(std::min(name.size(), name.find_first_not_of('/')));
+  if (folder.empty()) return String(name);
+  String path;
+  path.reserve(folder.size() + 1 + name.size());
+  path += folder;
+  if (folder.back() != '/') path += '/';
+  path += name;
+  return path;
 }
 
 FolderEntry::FolderEntry(std::string_view name, ByteArena& names, Kind k, bool isText)

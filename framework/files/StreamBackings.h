@@ -64,7 +64,8 @@ class TextInputStream::Backing {
 // to a claim on the folder (TemporaryClaim): the batch's, or its own.
 class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
  public:
-  Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name);
+  // exists: an item of the name was there when the file was created.
+  Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name, bool exists);
   ~Backing();
   void Append(const String& s);
   void Close(SyncBatch::State* batch);  // null: on its own; raises IOException

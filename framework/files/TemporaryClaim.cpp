@@ -82,8 +82,11 @@ FileDescriptor TemporaryClaim::NewTemporary(String& path, bool& markable) {
     path = JoinPath(folder_, String(kPrefix) + token_ + "-" + std::to_string(next_++) + ".tmp");
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0));
     if (fd) {
-      struct stat st {};
-      markable = ::fstat(fd.Get(), &st) == 0 && (st.st_mode & 07777) == 0;
+      if (!markable_) {
+        struct stat st {};
+        markable_ = ::fstat(fd.Get(), &st) == 0 && (st.st_mode & 07777) == 0;
+      }
+      markable = *markable_;
       return fd;
     }
     if (errno != EEXIST || attempt == 64) {

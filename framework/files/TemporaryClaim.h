@@ -47,6 +47,9 @@ class TemporaryClaim {
   String folder_, token_;
   FileDescriptor lock_;
   std::uint64_t next_ = 0;
+  // Whether the folder's file system keeps the mode: learnt from the first
+  // temporary, the same for every later one.
+  std::optional<bool> markable_;
 };
 
 // Gives a temporary written to its last byte its file's mode.

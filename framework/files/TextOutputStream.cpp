@@ -125,11 +125,9 @@ void SyncBatch::Commit() {
   s_->Commit();
 }
 
-TextOutputStream::Backing::Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name)
-    : listing(std::move(listing)), folder(std::move(folder)), name(std::move(name)) {
-  struct stat st {};
-  mayReplace = ::lstat((this->folder + "/" + this->name).c_str(), &st) == 0;
-}
+TextOutputStream::Backing::Backing(std::shared_ptr<detail::FolderListing> listing, String folder, String name,
+                                   bool exists)
+    : listing(std::move(listing)), folder(std::move(folder)), name(std::move(name)), mayReplace(exists) {}
 
 TextOutputStream::Backing::~Backing() { Discard(); }
 
