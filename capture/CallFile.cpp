@@ -30,8 +30,9 @@ fw::String NextFreeName(fw::String& lastFileName, fw::Int32& suffix) {
   }
   fw::String name = stamp + fw::Str(suffix) + ".txt";
   // A stamp repeats after a restart within the same second or when the clock
-  // is set back; the older call file is a billing record and must stay.
-  while (App()->pref_path->Child(name)->Exists()) {
+  // is set back; the older call file is a billing record and must stay (the
+  // file never replaces it; skipping its name here keeps the names in order).
+  while (App()->pref_path->HasChild(name)) {
     suffix = suffix + 1;
     name = stamp + fw::Str(suffix) + ".txt";
   }

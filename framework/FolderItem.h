@@ -21,6 +21,11 @@ class FolderItem : public Object {
   // The item of that name inside this folder, whether or not it exists.
   Ref<FolderItem> Child(const String& name) const;
   bool Exists() const;
+  // Whether this folder holds an item of that name. Where the folder is
+  // watched it is answered from its listing, without a system call, and may
+  // miss what another process made a moment ago: a check before choosing a
+  // new name, whose making must still refuse one that is taken.
+  bool HasChild(const String& name) const;
   bool Directory() const;
   void CreateAsFolder();  // failure shows as Exists() staying false
   void Delete();

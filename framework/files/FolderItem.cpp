@@ -117,6 +117,11 @@ Ref<FolderItem> FolderItem::Parent() const {
 
 Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(b_->Path(), name)); }
 
+bool FolderItem::HasChild(const String& name) const {
+  if (const std::optional<bool> listed = b_->OwnListing().Lists(name)) return *listed;
+  return Child(name)->Exists();
+}
+
 bool FolderItem::Exists() const {
   struct stat st {};
   return ::stat(b_->Path().c_str(), &st) == 0;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <optional>
 #include <unordered_set>
 
 #include "framework/Object.h"
@@ -67,6 +68,13 @@ class FolderListing final : public WatchedFolder {
   void EnsureLoaded(std::size_t index);
   const FolderEntry* Find(std::string_view name, std::size_t* index = nullptr) const {
     return snapshot_.Find(name, index);
+  }
+  // Whether name is in the folder, from memory where the listing is watched
+  // and loaded: current but for others' changes whose events are not read
+  // yet. Nothing where only the folder itself can tell.
+  std::optional<bool> Lists(std::string_view name) const {
+    if (!watched_ || !loaded_ || dirty_) return std::nullopt;
+    return snapshot_.Find(name) != nullptr;
   }
 
   // The first line of the listed file at index, from memory when current.
