@@ -231,6 +231,26 @@ void FolderListing::OwnAdded(bool wasCurrent, std::string_view name, Kind kind, 
   AfterOwnChange(wasCurrent);
 }
 
+void FolderListing::OwnAddedFiles(bool wasCurrent, const std::vector<std::string_view>& names) {
+  for (std::string_view name : names)
+    if (!HasTextName(name)) madeHere_.insert(String(name));
+  if (wasCurrent) {
+    std::vector<std::string_view> fresh;
+    for (std::string_view name : names) {
+      auto it = snapshot_.LowerBound(name);
+      if (!snapshot_.Holds(it, name)) {
+        fresh.push_back(name);
+        continue;
+      }
+      lines_.Forget(*it);
+      it->kind = FolderEntry::File;
+      it->text = true;
+    }
+    snapshot_.InsertAll(std::move(fresh), FolderEntry::File, true);
+  }
+  AfterOwnChange(wasCurrent);
+}
+
 void FolderListing::OwnRemoved(bool wasCurrent, std::string_view name) {
   madeHere_.erase(String(name));
   auto it = snapshot_.LowerBound(name);

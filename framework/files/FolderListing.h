@@ -107,6 +107,8 @@ class FolderListing final : public WatchedFolder {
   bool BeginOwnChange();
   void AfterOwnChange(bool wasCurrent);
   void OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text);
+  // Text files, as OwnAdded each, in one change.
+  void OwnAddedFiles(bool wasCurrent, const std::vector<std::string_view>& names);
   void OwnRemoved(bool wasCurrent, std::string_view name);
   void OwnFirstLine(std::string_view name, std::string_view content);
 

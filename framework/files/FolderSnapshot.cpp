@@ -139,6 +139,18 @@ void FolderSnapshot::Insert(Entries::iterator at, std::string_view name, FolderE
   entries_.insert(at, FolderEntry(name, names_, kind, text));
 }
 
+void FolderSnapshot::InsertAll(std::vector<std::string_view> names, FolderEntry::Kind kind, bool text) {
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  const std::size_t held = entries_.size();
+  entries_.reserve(held + names.size());
+  for (std::string_view name : names)
+    if (name.size() <= UINT16_MAX) entries_.emplace_back(name, names_, kind, text);
+  std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(held), entries_.end(),
+                     [](const FolderEntry& a, const FolderEntry& b) { return a.Name() < b.Name(); });
+  ++generation_;
+}
+
 void FolderSnapshot::Erase(Entries::iterator it) {
   if (it->nameSize > FolderEntry::kInlineName) names_.Forget(it->nameSize);
   entries_.erase(it);

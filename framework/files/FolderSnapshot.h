@@ -69,6 +69,9 @@ class FolderSnapshot {
   // An entry's place, for one found by LowerBound.
   bool Holds(Entries::iterator it, std::string_view name) const { return it != entries_.end() && it->Name() == name; }
   void Insert(Entries::iterator at, std::string_view name, FolderEntry::Kind kind, bool text);
+  // Names none of which is held yet, in any order: one merge for them all,
+  // where inserting each in turn would move the entries after it every time.
+  void InsertAll(std::vector<std::string_view> names, FolderEntry::Kind kind, bool text);
   // The caller forgets the entry's line first.
   void Erase(Entries::iterator it);
   void Clear();

@@ -18,6 +18,15 @@ void OwnChange::Published(std::string_view name, std::string_view content) {
   listing_.OwnFirstLine(name, content);
 }
 
+void OwnChange::PublishedAll(const std::vector<Arrival>& files) {
+  told_ = true;
+  std::vector<std::string_view> names;
+  names.reserve(files.size());
+  for (const Arrival& f : files) names.push_back(f.name);
+  listing_.OwnAddedFiles(wasCurrent_, names);
+  for (const Arrival& f : files) listing_.OwnFirstLine(f.name, f.content);
+}
+
 void OwnChange::Removed(std::string_view name) {
   told_ = true;
   listing_.OwnRemoved(wasCurrent_, name);

@@ -4,6 +4,7 @@
 // the calls below says what the change did. One that is never told (an
 // exception on its way) leaves the listing to read the folder afresh.
 #include <string_view>
+#include <vector>
 
 #include "framework/files/FolderListing.h"
 
@@ -19,6 +20,11 @@ class OwnChange {
   void Added(std::string_view name, FolderEntry::Kind kind, bool text);
   // A text file published whole, content its beginning.
   void Published(std::string_view name, std::string_view content);
+  struct Arrival {
+    std::string_view name, content;
+  };
+  // Many text files published whole (any number, also none).
+  void PublishedAll(const std::vector<Arrival>& files);
   void Removed(std::string_view name);
   // Failed half-way: the name may or may not be there.
   void MayHaveChanged(std::string_view name);

@@ -74,8 +74,9 @@ class TextOutputStream::Backing : public std::enable_shared_from_this<Backing> {
   // For a batch, after its sync failed: syncs the temporary on its own, or
   // removes it and notes why.
   bool SyncAlone();
-  // For a batch: puts the synced temporary in place, or notes why not.
-  void PublishHeld();
+  // For a batch: puts the synced temporary in place, or notes why not and
+  // removes it. The caller tells the folder's listing (OwnChange).
+  bool PutHeldInPlace();
 
   enum State { Writing, Held, InPlace, Failed };
 
