@@ -118,7 +118,7 @@ Ref<FolderItem> FolderItem::Parent() const {
 Ref<FolderItem> FolderItem::Child(const String& name) const { return FromPath(detail::JoinPath(b_->Path(), name)); }
 
 bool FolderItem::HasChild(const String& name) const {
-  if (const std::optional<bool> listed = b_->OwnListing().Lists(name)) return *listed;
+  if (const auto listed = b_->OwnListing().Knows(name)) return *listed != nullptr;
   return Child(name)->Exists();
 }
 
@@ -268,13 +268,22 @@ Ref<TextOutputStream> FolderItem::CreateTextFile(String* why) const {
   if (!S_ISDIR(st.st_mode)) return refused(ENOTDIR);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return refused(errno);
   // One look at the name: whether an item of it exists (only such an item is
-  // ever replaced), and whether it is a folder, also through a link.
-  const bool exists = ::lstat(b_->Path().c_str(), &st) == 0;
-  if (exists && (S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && ::stat(b_->Path().c_str(), &st) == 0 &&
-                                         S_ISDIR(st.st_mode))))
-    return refused(EISDIR);
+  // ever replaced), and whether it is a folder, also through a link. A
+  // watched folder's listing knows without a system call (see HasChild);
+  // should another process make the name meanwhile, Close does not replace it.
+  std::shared_ptr<detail::FolderListing> listing = detail::ListingFor(folder);
+  bool exists = false;
+  if (const auto listed = listing->Knows(Name())) {
+    exists = *listed != nullptr;
+    if (exists && (*listed)->kind == detail::FolderEntry::Folder) return refused(EISDIR);
+  } else {
+    exists = ::lstat(b_->Path().c_str(), &st) == 0;
+    if (exists && (S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && ::stat(b_->Path().c_str(), &st) == 0 &&
+                                           S_ISDIR(st.st_mode))))
+      return refused(EISDIR);
+  }
   return std::make_shared<TextOutputStream>(
-      std::make_unique<TextOutputStream::Backing>(detail::ListingFor(folder), folder, Name(), exists));
+      std::make_unique<TextOutputStream::Backing>(std::move(listing), folder, Name(), exists));
 }
 
 Ref<FolderItem> Volume(Int32 index) {

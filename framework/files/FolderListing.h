@@ -69,12 +69,13 @@ class FolderListing final : public WatchedFolder {
   const FolderEntry* Find(std::string_view name, std::size_t* index = nullptr) const {
     return snapshot_.Find(name, index);
   }
-  // Whether name is in the folder, from memory where the listing is watched
-  // and loaded: current but for others' changes whose events are not read
-  // yet. Nothing where only the folder itself can tell.
-  std::optional<bool> Lists(std::string_view name) const {
-    if (!watched_ || !loaded_ || dirty_) return std::nullopt;
-    return snapshot_.Find(name) != nullptr;
+  // The entry of name, from memory where the listing is watched and loaded:
+  // current but for others' changes whose events are not read yet. Null
+  // where the folder holds no such name; nothing where only the folder itself
+  // can tell, as for a hidden name (a leading dot), which is never listed.
+  std::optional<const FolderEntry*> Knows(std::string_view name) const {
+    if (!watched_ || !loaded_ || dirty_ || name.empty() || name[0] == '.') return std::nullopt;
+    return snapshot_.Find(name);
   }
 
   // The first line of the listed file at index, from memory when current.
