@@ -1,7 +1,6 @@
 #include "capture/SourceLines.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string_view>
 
 #include "capture/App.h"
@@ -301,11 +300,10 @@ void InputBuffer::CutLongLine(SourceLine& s) {
   const std::size_t length = LineLength(s);
   if (length <= kLongestLine) return;
   if (!s.reportedLong_) {
-    std::fprintf(stderr,
-                 "TallyPoint: a line of more than %zu bytes without a line end arrived on %s; no call record is "
-                 "that long, so it is written as call files of %zu bytes each, in order, as it arrives\n",
-                 kLongestLine, s.name_, kLongestLine);
-    std::fflush(stderr);
+    const fw::String bytes = std::to_string(kLongestLine);
+    fw::ReportFailure("a line of more than " + bytes + " bytes without a line end arrived on " + s.name_ +
+                      "; no call record is that long, so it is written as call files of " + bytes +
+                      " bytes each, in order, as it arrives");
     s.reportedLong_ = true;
   }
   // Its own earlier lines still waiting in the buffer go first, and all of

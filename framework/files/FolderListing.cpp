@@ -215,39 +215,31 @@ void FolderListing::AfterOwnChange(bool wasCurrent) {
   snapshot_.Moved();
 }
 
-void FolderListing::OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text) {
+bool FolderListing::NoteOwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text,
+                                 FolderSnapshot::Entries::iterator& at) {
   // A name ending in ".txt" is "TEXT" by its name alone.
   if (text && kind == FolderEntry::File && !HasTextName(name)) madeHere_.insert(String(name));
-  if (wasCurrent) {
-    auto it = snapshot_.LowerBound(name);
-    if (snapshot_.Holds(it, name)) {
-      lines_.Forget(*it);
-      it->kind = kind;
-      it->text = text;
-    } else {
-      snapshot_.Insert(it, name, kind, text);
-    }
-  }
+  if (!wasCurrent) return false;
+  at = snapshot_.LowerBound(name);
+  if (!snapshot_.Holds(at, name)) return true;
+  lines_.Forget(*at);
+  at->kind = kind;
+  at->text = text;
+  return false;
+}
+
+void FolderListing::OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text) {
+  FolderSnapshot::Entries::iterator at;
+  if (NoteOwnAdded(wasCurrent, name, kind, text, at)) snapshot_.Insert(at, name, kind, text);
   AfterOwnChange(wasCurrent);
 }
 
 void FolderListing::OwnAddedFiles(bool wasCurrent, const std::vector<std::string_view>& names) {
+  std::vector<std::string_view> fresh;
+  FolderSnapshot::Entries::iterator at;
   for (std::string_view name : names)
-    if (!HasTextName(name)) madeHere_.insert(String(name));
-  if (wasCurrent) {
-    std::vector<std::string_view> fresh;
-    for (std::string_view name : names) {
-      auto it = snapshot_.LowerBound(name);
-      if (!snapshot_.Holds(it, name)) {
-        fresh.push_back(name);
-        continue;
-      }
-      lines_.Forget(*it);
-      it->kind = FolderEntry::File;
-      it->text = true;
-    }
-    snapshot_.InsertAll(std::move(fresh), FolderEntry::File, true);
-  }
+    if (NoteOwnAdded(wasCurrent, name, FolderEntry::File, true, at)) fresh.push_back(name);
+  if (!fresh.empty()) snapshot_.InsertAll(std::move(fresh), FolderEntry::File, true);
   AfterOwnChange(wasCurrent);
 }
 

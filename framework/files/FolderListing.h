@@ -107,6 +107,10 @@ class FolderListing final : public WatchedFolder {
   // The own-change steps OwnChange takes.
   bool BeginOwnChange();
   void AfterOwnChange(bool wasCurrent);
+  // Of a name this process added: notes it, and where the listing was
+  // current, updates its entry; true when it must still be inserted at at.
+  bool NoteOwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text,
+                    FolderSnapshot::Entries::iterator& at);
   void OwnAdded(bool wasCurrent, std::string_view name, Kind kind, bool text);
   // Text files, as OwnAdded each, in one change.
   void OwnAddedFiles(bool wasCurrent, const std::vector<std::string_view>& names);

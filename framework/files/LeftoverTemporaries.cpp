@@ -20,8 +20,6 @@ namespace fw::detail {
 
 namespace {
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 bool Earlier(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec < b.st_mtim.tv_sec
                                               : a.st_mtim.tv_nsec < b.st_mtim.tv_nsec;
@@ -35,6 +33,10 @@ LeftoverTemporaries::LeftoverTemporaries(String folder, FolderListing& listing)
     : folder_(std::move(folder)), listing_(listing) {}
 
 String LeftoverTemporaries::PathOf(const String& name) const { return JoinPath(folder_, name); }
+
+FileDescriptor LeftoverTemporaries::OpenToRead(const String& name) const {
+  return FileDescriptor::OpenAt(dir_.Get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
 
 bool LeftoverTemporaries::List(const std::function<void(std::string_view)>& found) const {
   FileDescriptor copy(::fcntl(dir_.Get(), F_DUPFD_CLOEXEC, 0));
@@ -54,24 +56,22 @@ bool LeftoverTemporaries::List(const std::function<void(std::string_view)>& foun
 FileDescriptor LeftoverTemporaries::TakeEnded(const String& token) const {
   const String name = LockName(token);
   // Made when missing, so that two copies finishing at once meet on one lock.
-  FileDescriptor lock(::openat(dir_.Get(), name.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, NewFileMode()));
+  FileDescriptor lock =
+      FileDescriptor::OpenAt(dir_.Get(), name.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, NewFileMode());
   if (!lock) return {};
   // Held: the copy runs. Where the file system has no flock, nobody can
   // tell, and the temporaries are left alone.
   if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return {};
   // Removed since it was opened: another copy has just finished this claim.
-  struct stat held {}, named {};
-  if (::fstat(lock.Get(), &held) != 0 || ::fstatat(dir_.Get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !SameFile(held, named))
-    return {};
+  if (!StillNamed(lock, dir_.Get(), name)) return {};
   return lock;
 }
 
 bool LeftoverTemporaries::ReadBytes(const String& name, String& bytes) const {
-  FileDescriptor fd(::openat(dir_.Get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  FileDescriptor fd = OpenToRead(name);
   // Still without permissions, as it was made: only its owner gets past that.
   if (!fd && errno == EACCES && ::fchmodat(dir_.Get(), name.c_str(), S_IRUSR, 0) == 0) {
-    fd.Reset(::openat(dir_.Get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    fd = OpenToRead(name);
     // Unmarked again at once: readable, it would pass for a whole file.
     ::fchmodat(dir_.Get(), name.c_str(), 0, 0);
   }
@@ -126,7 +126,7 @@ bool LeftoverTemporaries::PutInPlace(const Left& f, const NextName& nextName, Ow
 }
 
 int LeftoverTemporaries::Finish(const NextName& nextName, const Unfinished& unfinished) {
-  dir_.Reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  dir_ = FileDescriptor::Open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (!dir_) return 0;
   std::map<String, Claim> claims;
   auto add = [&](std::string_view name) {
@@ -189,7 +189,7 @@ int LeftoverTemporaries::Finish(const NextName& nextName, const Unfinished& unfi
   if (wholeCount > 0 && ::syncfs(dir_.Get()) != 0) {
     for (Claim* c : ended) {
       std::erase_if(c->files, [&](const Left& f) {
-        FileDescriptor fd(::openat(dir_.Get(), f.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        FileDescriptor fd = OpenToRead(f.name);
         if (fd && ::fsync(fd.Get()) == 0) return false;
         const int err = errno ? errno : EIO;
         GiveUp(f, "cannot sync " + PathOf(f.name) + ": " + std::strerror(err), unfinished);

@@ -59,6 +59,8 @@ class LeftoverTemporaries {
   // cannot (stopped_ set when the rest would fail as well).
   bool PutInPlace(const Left& f, const NextName& nextName, OwnChange& change);
   String PathOf(const String& name) const;
+  // A file of the folder, for reading, never through a link or a FIFO's wait.
+  FileDescriptor OpenToRead(const String& name) const;
 
   const String folder_;
   FolderListing& listing_;

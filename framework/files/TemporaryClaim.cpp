@@ -41,8 +41,6 @@ bool IsToken(std::string_view s) {
   return true;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 }  // namespace
 
 TemporaryClaim::TemporaryClaim(String folder, String token, FileDescriptor lock)
@@ -54,7 +52,8 @@ std::shared_ptr<TemporaryClaim> TemporaryClaim::Take(const String& folder) {
     const String path = JoinPath(folder, LockName(token));
     // Readable by all, so that a copy run by another user can take it once
     // this one has ended.
-    FileDescriptor lock(::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, NewFileMode()));
+    FileDescriptor lock =
+        FileDescriptor::Open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, NewFileMode());
     if (!lock) {
       if (errno == EEXIST) continue;
       return nullptr;
@@ -65,9 +64,8 @@ std::shared_ptr<TemporaryClaim> TemporaryClaim::Take(const String& folder) {
       if (errno == EWOULDBLOCK || errno == EINTR) continue;
       // A file system without flock: the lock file still says the token is
       // in use, and a copy that cannot take it leaves its temporaries alone.
-    } else {
-      struct stat held {}, named {};
-      if (::fstat(lock.Get(), &held) != 0 || ::stat(path.c_str(), &named) != 0 || !SameFile(held, named)) continue;
+    } else if (!StillNamed(lock, AT_FDCWD, path)) {
+      continue;
     }
     return std::shared_ptr<TemporaryClaim>(new TemporaryClaim(folder, token, std::move(lock)));
   }
@@ -80,7 +78,7 @@ TemporaryClaim::~TemporaryClaim() { ::unlink(JoinPath(folder_, LockName(token_))
 FileDescriptor TemporaryClaim::NewTemporary(String& path, bool& markable) {
   for (int attempt = 0;; ++attempt) {
     path = JoinPath(folder_, String(kPrefix) + token_ + "-" + std::to_string(next_++) + ".tmp");
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0));
+    FileDescriptor fd = FileDescriptor::Open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW);
     if (fd) {
       if (!markable_) {
         struct stat st {};
@@ -94,6 +92,12 @@ FileDescriptor TemporaryClaim::NewTemporary(String& path, bool& markable) {
       return fd;
     }
   }
+}
+
+bool StillNamed(const FileDescriptor& lock, int folder, const String& name) {
+  struct stat held {}, named {};
+  return ::fstat(lock.Get(), &held) == 0 && ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 bool MarkWhole(int fd) { return ::fchmod(fd, NewFileMode()) == 0; }

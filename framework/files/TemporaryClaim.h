@@ -52,6 +52,11 @@ class TemporaryClaim {
   std::optional<bool> markable_;
 };
 
+// Whether the lock file open as lock is still the one named name in folder
+// (a descriptor, or AT_FDCWD for a path): a copy finishing a dead claim
+// removes its lock, and one opened just before that holds nothing.
+bool StillNamed(const FileDescriptor& lock, int folder, const String& name);
+
 // Gives a temporary written to its last byte its file's mode.
 bool MarkWhole(int fd);
 // Whole: marked, and not empty.

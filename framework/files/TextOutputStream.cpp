@@ -40,7 +40,7 @@ bool WriteAll(int fd, const char* p, std::size_t n) {
 bool SyncFolderFd(int dfd) { return ::fsync(dfd) == 0 || errno == EINVAL || errno == ENOTSUP; }
 
 bool SyncFolder(const String& folder) {
-  detail::FileDescriptor dfd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  detail::FileDescriptor dfd = detail::FileDescriptor::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return dfd && SyncFolderFd(dfd.Get());
 }
 
@@ -83,7 +83,7 @@ struct SyncBatch::State {
       if (folders[i].path == folder) return folders[i].fd ? i : kNoFolder;
     Folder& f = folders.emplace_back();
     f.path = folder;
-    f.fd.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    f.fd = detail::FileDescriptor::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return f.fd ? folders.size() - 1 : kNoFolder;
   }
 
@@ -290,7 +290,7 @@ void TextOutputStream::Backing::Close(SyncBatch::State* batch) {
 }
 
 bool TextOutputStream::Backing::SyncAlone() {
-  detail::FileDescriptor tfd(::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC));
+  detail::FileDescriptor tfd = detail::FileDescriptor::Open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (tfd && ::fsync(tfd.Get()) == 0) return true;
   Fail("sync");
   detail::OwnChange change(*listing);
